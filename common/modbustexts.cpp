@@ -1,0 +1,66 @@
+#include "modbustexts.h"
+
+#include <QCoreApplication>
+#include <QModbusReply>
+
+namespace {
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+QString hex(int number)
+{
+    return QString::number(number, 16);
+}
+
+int exceptionCodeOf(const QModbusReply& reply)
+{
+    return int(reply.rawResult().exceptionCode());
+}
+}
+
+QString ModbusTexts::readRefused(const QString& reason)
+{
+    return tr("Ошибка чтения: ") + reason;
+}
+
+QString ModbusTexts::readFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode)
+{
+    if (error == QModbusDevice::ProtocolError)
+        return tr("Ошибка чтения 1: %1 (Modbus exception: 0x%2)").arg(errorString, hex(exceptionCode));
+    return tr("Ошибка чтения 2: %1 (code: 0x%2)").arg(errorString, hex(int(error)));
+}
+
+QString ModbusTexts::readFailed(const QModbusReply& reply)
+{
+    return readFailed(reply.error(), reply.errorString(), exceptionCodeOf(reply));
+}
+
+QString ModbusTexts::readMismatch(int requestedStart, int requestedCount, int receivedStart, int receivedCount)
+{
+    return tr("Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: %1 с адреса %2, получено: %3 с адреса %4)")
+        .arg(requestedCount)
+        .arg(requestedStart)
+        .arg(receivedCount)
+        .arg(receivedStart);
+}
+
+QString ModbusTexts::writeRefused(const QString& reason)
+{
+    return tr("Ошибка записи 4: ") + reason;
+}
+
+QString ModbusTexts::writeFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode)
+{
+    if (error == QModbusDevice::ProtocolError)
+        return tr("Ошибка записи 1: %1 (Modbus exception: 0x%2)").arg(errorString, hex(exceptionCode));
+    if (error == QModbusDevice::TimeoutError)
+        return tr("Ошибка записи 2: %1 (Modbus exception: 0x%2)").arg(errorString, hex(exceptionCode));
+    return tr("Ошибка записи 3: %1 (code: 0x%2)").arg(errorString, hex(int(error)));
+}
+
+QString ModbusTexts::writeFailed(const QModbusReply& reply)
+{
+    return writeFailed(reply.error(), reply.errorString(), exceptionCodeOf(reply));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QModbusDevice>
+#include <QString>
+
+class QModbusReply;
+
+// Status-bar and log texts of failed Modbus requests; the numbers are hexadecimal.
+namespace ModbusTexts {
+QString readRefused(const QString& reason);
+QString readFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode);
+QString readFailed(const QModbusReply& reply);
+QString readMismatch(int requestedStart, int requestedCount, int receivedStart, int receivedCount);
+QString writeRefused(const QString& reason);
+QString writeFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode);
+QString writeFailed(const QModbusReply& reply);
+}

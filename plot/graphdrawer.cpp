@@ -1,0 +1,353 @@
+#include "graphdrawer.h"
+
+#include <QDir>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+
+#include <cmath>
+
+#include "csvformat.h"
+#include "programdir.h"
+
+namespace {
+const char* const quantityFragments[VibroQuantityCount] = {"ускорен", "скорост", "перемещен"};
+const char* const valueAxisLabels[VibroQuantityCount] = {
+    QT_TRANSLATE_NOOP("GraphDrawer", "СКЗ виброускорения A [м/с2]"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "СКЗ виброскорости V [мм/с]"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "СКЗ виброперемещения S [мкм]"),
+};
+const char* const graphNames[3] = {
+    QT_TRANSLATE_NOOP("GraphDrawer", "Ось X"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "Ось Y"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "Ось Z"),
+};
+const Qt::GlobalColor graphColours[3] = {Qt::blue, Qt::red, Qt::black};
+const char* const imageNames[VibroQuantityCount] = {
+    QT_TRANSLATE_NOOP("GraphDrawer", "График виброускорения [%1, %2].png"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "График виброскорости [%1, %2].png"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "График виброперемещения [%1, %2].png"),
+};
+const char* const tableNames[VibroQuantityCount] = {
+    QT_TRANSLATE_NOOP("GraphDrawer", "Vibroacceleration [%1, %2].csv"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "Vibrovelocity [%1, %2].csv"),
+    QT_TRANSLATE_NOOP("GraphDrawer", "Vibrodisplacement [%1, %2].csv"),
+};
+const qint64 clickLimitMs = 99;
+const QPoint menuOffset(30, 20);
+
+int quantityOfText(const QString& text)
+{
+    for (int quantity = 0; quantity < VibroQuantityCount; ++quantity) {
+        if (text.indexOf(QString::fromUtf8(quantityFragments[quantity]), 0, Qt::CaseInsensitive) >= 0)
+            return quantity;
+    }
+    return -1;
+}
+
+// The range an axis takes when it is fitted to `found`, as QCPAxis::rescale does it.
+void fitAxis(QCPAxis* axis, bool haveRange, QCPRange found)
+{
+    if (!haveRange)
+        return;
+    if (!QCPRange::validRange(found)) {
+        const double centre = (found.lower + found.upper) * 0.5;
+        found.lower = centre - axis->range().size() / 2.0;
+        found.upper = centre + axis->range().size() / 2.0;
+    }
+    axis->setRange(found);
+}
+
+// The new range of one drag axis: the range at the press widened (or narrowed) by the
+// coordinate distance the pointer moved, measured on the scale of the press.
+bool zoomedRange(QCPAxis* axis, const QCPRange& atPress, int pressPixel, int pixel, QCPRange& zoomed)
+{
+    const double currentSize = axis->range().size();
+    if (currentSize == 0)
+        return false;
+    const double d = (axis->pixelToCoord(pressPixel) - axis->pixelToCoord(pixel)) * atPress.size() / currentSize;
+    zoomed = QCPRange(atPress.lower + d, atPress.upper - d);
+    return zoomed.upper > zoomed.lower && QCPRange::validRange(zoomed);
+}
+}
+
+GraphDrawer::GraphDrawer(QCustomPlot* plot, QWidget* parent)
+    : QWidget(parent)
+    , plot(plot)
+    , clock([] { return QDateTime::currentDateTime(); })
+{
+    connect(plot, SIGNAL(mouseMove(QMouseEvent*)), this, SLOT(slotMouseMove(QMouseEvent*)));
+    connect(plot, SIGNAL(mouseDoubleClick(QMouseEvent*)), this, SLOT(slotMouseDoubleClick(QMouseEvent*)));
+    connect(plot, SIGNAL(mousePress(QMouseEvent*)), this, SLOT(slotMousePress(QMouseEvent*)));
+    connect(plot, SIGNAL(mouseRelease(QMouseEvent*)), this, SLOT(slotMouseRelease(QMouseEvent*)));
+    for (int graph = 0; graph < 3; ++graph)
+        plot->addGraph(nullptr, nullptr);
+    plot->legend->setVisible(true);
+    plot->setInteraction(QCP::iRangeDrag, true);
+    plot->setInteraction(QCP::iRangeZoom, true);
+}
+
+GraphDrawer::~GraphDrawer() = default;
+
+QPair<QVector<double>*, QVector<double>*> GraphDrawer::seriesForRegister(int index)
+{
+    if (index < 3 || index > 25 || index % 2 == 0)
+        return {nullptr, nullptr};
+    const int slot = (index - 3) / 2;
+    VibroSeries& target = series[slot / VibroAxisCount][slot % VibroAxisCount];
+    return {&target.keys, &target.values};
+}
+
+const VibroSeries& GraphDrawer::seriesOf(VibroQuantity quantity, VibroAxis axis) const
+{
+    return series[quantity][axis];
+}
+
+void GraphDrawer::setClock(std::function<QDateTime()> newClock)
+{
+    clock = std::move(newClock);
+}
+
+void GraphDrawer::plotVibroparameter(const QString& quantityText)
+{
+    const int found = quantityOfText(quantityText);
+    if (found < 0)
+        return;
+    const auto quantity = VibroQuantity(found);
+    plot->yAxis->setLabel(tr(valueAxisLabels[quantity]));
+    const bool rebuild = quantity != drawnQuantity;
+    for (int graph = 0; graph < 3; ++graph)
+        syncGraph(graph, series[quantity][graph], rebuild);
+    drawnQuantity = quantity;
+    plot->xAxis->setLabel(tr("Время T [с]"));
+    for (int graph = 0; graph < 3; ++graph) {
+        plot->graph(graph)->setPen(QPen(graphColours[graph]));
+        plot->graph(graph)->setName(tr(graphNames[graph]));
+    }
+    fitAxes(quantity);
+    plot->replot();
+}
+
+// The keys never decrease, so a growing series only needs its new samples appended;
+// the whole graph is reloaded after a change of quantity or anything unexpected.
+void GraphDrawer::syncGraph(int graph, const VibroSeries& source, bool rebuild)
+{
+    QCPGraph* target = plot->graph(graph);
+    const int drawn = drawnCount[graph];
+    const int size = source.keys.size();
+    const bool appendable = !rebuild && drawn <= size && target->dataCount() == drawn
+        && (drawn == 0 || drawn == size || source.keys.at(drawn) >= source.keys.at(drawn - 1));
+    if (!appendable)
+        target->setData(source.keys, source.values, false);
+    else if (size > drawn)
+        target->addData(source.keys.mid(drawn), source.values.mid(drawn), true);
+    drawnCount[graph] = size;
+}
+
+const GraphDrawer::SeriesExtent& GraphDrawer::extentOf(VibroQuantity quantity, int axis)
+{
+    SeriesExtent& extent = extents[quantity][axis];
+    const VibroSeries& source = series[quantity][axis];
+    if (extent.scanned > source.values.size())
+        extent = SeriesExtent();
+    for (int i = extent.scanned; i < source.values.size(); ++i) {
+        const double value = source.values.at(i);
+        if (std::isnan(value))
+            continue;
+        if (!extent.haveKeys)
+            extent.firstKey = source.keys.at(i);
+        extent.lastKey = source.keys.at(i);
+        extent.haveKeys = true;
+        if (!extent.haveValues || value < extent.minValue)
+            extent.minValue = value;
+        if (!extent.haveValues || value > extent.maxValue)
+            extent.maxValue = value;
+        extent.haveValues = true;
+    }
+    extent.scanned = source.values.size();
+    return extent;
+}
+
+// Fits both axes to the three graphs exactly as QCustomPlot::rescaleAxes does, but
+// from the kept extents instead of a scan of every sample.
+void GraphDrawer::fitAxes(VibroQuantity quantity)
+{
+    if (plot->xAxis->scaleType() != QCPAxis::stLinear || plot->yAxis->scaleType() != QCPAxis::stLinear) {
+        plot->rescaleAxes(false);
+        return;
+    }
+    bool haveKeys = false;
+    bool haveValues = false;
+    QCPRange keys;
+    QCPRange values;
+    for (int axis = X; axis <= Z; ++axis) {
+        const SeriesExtent& extent = extentOf(quantity, axis);
+        if (extent.haveKeys) {
+            const QCPRange range(extent.firstKey, extent.lastKey);
+            if (haveKeys)
+                keys.expand(range);
+            else
+                keys = range;
+            haveKeys = true;
+        }
+        if (extent.haveValues) {
+            const QCPRange range(extent.minValue, extent.maxValue);
+            if (haveValues)
+                values.expand(range);
+            else
+                values = range;
+            haveValues = true;
+        }
+    }
+    fitAxis(plot->xAxis, haveKeys, keys);
+    fitAxis(plot->yAxis, haveValues, values);
+}
+
+void GraphDrawer::clearCanvas()
+{
+    for (auto& quantity : series) {
+        for (auto& axis : quantity)
+            axis.keys.clear();
+    }
+    for (auto& quantity : series) {
+        for (auto& axis : quantity)
+            axis.values.clear();
+    }
+    for (int graph = 0; graph < 3; ++graph) {
+        plot->graph(graph)->data()->clear();
+        drawnCount[graph] = 0;
+    }
+    for (auto& quantity : extents) {
+        for (auto& extent : quantity)
+            extent = SeriesExtent();
+    }
+    plot->replot();
+    plot->update();
+}
+
+bool GraphDrawer::ensureFolder(const QString& name, QString& path) const
+{
+    path = ProgramDir::filePath(name);
+    QDir folder(path);
+    return folder.exists() || folder.mkpath(QStringLiteral("."));
+}
+
+void GraphDrawer::reportExport(const QString& folder, const QString& successText, const QStringList& failed)
+{
+    if (failed.isEmpty()) {
+        QMessageBox::information(plot->window(), QStringLiteral("Успешно"), successText, QMessageBox::Ok);
+        return;
+    }
+    QMessageBox::warning(plot->window(), QStringLiteral("Ошибка"),
+        QStringLiteral("Не удалось сохранить в папке %1:\n\n%2").arg(folder, failed.join(QLatin1Char('\n'))),
+        QMessageBox::Ok);
+}
+
+void GraphDrawer::exportDataPng()
+{
+    QString folder;
+    const bool folderReady = ensureFolder(QStringLiteral("Plots"), folder);
+    const QDateTime now = clock();
+    const QString time = now.time().toString(QStringLiteral("HH-mm"));
+    const QString date = now.toString(QStringLiteral("dd.MM.yyyy"));
+    QStringList failed;
+    for (const char* pattern : imageNames) {
+        const QString name = tr(pattern).arg(time, date);
+        plotVibroparameter(name);
+        // Rendered as savePng does it (widget size, scale 1, 96 dpi), but through a
+        // save file so that a failed write leaves an earlier image in place.
+        QImage image = plot->toPixmap(0, 0, 1.0).toImage();
+        const int dotsPerMeter = int(96 / 0.0254);
+        image.setDotsPerMeterX(dotsPerMeter);
+        image.setDotsPerMeterY(dotsPerMeter);
+        QSaveFile file(folder + QLatin1Char('/') + name);
+        const bool saved = folderReady && !image.isNull() && file.open(QIODevice::WriteOnly)
+            && image.save(&file, "PNG", -1) && file.commit();
+        if (!saved)
+            failed << name;
+    }
+    reportExport(QStringLiteral("Plots"),
+        QStringLiteral("Текущие графики сохранены в папке Plots, находящейся в корневом пути программы."), failed);
+}
+
+void GraphDrawer::exportDataTxt()
+{
+    const QDateTime now = clock();
+    const QString time = now.time().toString(QStringLiteral("HH-mm"));
+    const QString date = now.toString(QStringLiteral("dd.MM.yyyy"));
+    QString folder;
+    const bool folderReady = ensureFolder(QStringLiteral("Data"), folder);
+    QStringList failed;
+    for (int quantity = 0; quantity < VibroQuantityCount; ++quantity) {
+        const QString name = tr(tableNames[quantity]).arg(time, date);
+        const QByteArray table = vibroCsv(series[quantity], quantity == Acceleration);
+        QSaveFile file(folder + QLatin1Char('/') + name);
+        const bool saved = folderReady && file.open(QIODevice::WriteOnly | QIODevice::Text)
+            && file.write(table) == table.size() && file.commit();
+        if (!saved)
+            failed << name;
+    }
+    reportExport(QStringLiteral("Data"),
+        QStringLiteral("Измеряемые вибровеличины сохранены в папке Data, находящейся в корневом пути программы."),
+        failed);
+}
+
+void GraphDrawer::slotMouseDoubleClick(QMouseEvent*)
+{
+}
+
+void GraphDrawer::slotMousePress(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton)
+        return;
+    pressTimer.start();
+    plot->setCursor(Qt::ClosedHandCursor);
+    pressPos = event->pos();
+    dragging = true;
+    xRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Horizontal)->range();
+    yRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Vertical)->range();
+}
+
+// Every move is measured from the press, so moves do not feed each other and a return
+// to the press point gives back the ranges of the press.
+void GraphDrawer::slotMouseMove(QMouseEvent* event)
+{
+    if (!dragging)
+        return;
+    QCPAxis* horizontal = plot->axisRect(0)->rangeDragAxis(Qt::Horizontal);
+    QCPAxis* vertical = plot->axisRect(0)->rangeDragAxis(Qt::Vertical);
+    QCPRange zoomed;
+    if (plot->xAxis->scaleType() == QCPAxis::stLinear
+        && zoomedRange(horizontal, xRangeAtPress, pressPos.x(), event->pos().x(), zoomed))
+        horizontal->setRange(zoomed);
+    if (plot->yAxis->scaleType() == QCPAxis::stLinear
+        && zoomedRange(vertical, yRangeAtPress, pressPos.y(), event->pos().y(), zoomed))
+        vertical->setRange(zoomed);
+    plot->replot();
+}
+
+void GraphDrawer::slotMouseRelease(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton)
+        return;
+    plot->setCursor(Qt::ArrowCursor);
+    const bool pressed = dragging;
+    dragging = false;
+    if (!pressed || !pressTimer.isValid() || pressTimer.elapsed() > clickLimitMs)
+        return;
+    auto* menu = new QMenu(this);
+    menu->addAction(tr("Сохранить графики в .png"), this, SLOT(exportDataPng()), QKeySequence());
+    menu->addAction(tr("Сохранить данные в .csv"), this, SLOT(exportDataTxt()), QKeySequence());
+    QAction* restore = menu->addAction(tr("Восстановить размер"));
+    restore->setShortcut(QKeySequence());
+    connect(restore, &QAction::triggered, this, [this] { restoreSize(); });
+    menu->addAction(tr("Очистить график"), this, SLOT(clearCanvas()), QKeySequence());
+    menu->exec(plot->mapToGlobal(event->pos() + menuOffset));
+    delete menu;
+}
+
+void GraphDrawer::restoreSize()
+{
+    plot->rescaleAxes(false);
+    plot->replot();
+}

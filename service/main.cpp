@@ -1,0 +1,13 @@
+#include <QApplication>
+#include <QTextCodec>
+
+#include "mainwindow.h"
+
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    MainWindow window;
+    window.show();
+    return application.exec();
+}

@@ -1,0 +1,933 @@
+#include "mainwindow.h"
+
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QModbusDataUnit>
+#include <QModbusReply>
+#include <QModbusRtuSerialMaster>
+#include <QStatusBar>
+#include <QTextCodec>
+#include <QThread>
+#include <QVariant>
+
+#include <algorithm>
+
+#include "graphdrawer.h"
+#include "modbustexts.h"
+#include "portlist.h"
+#include "programdir.h"
+#include "registermap.h"
+#include "registerpair.h"
+#include "registertablefile.h"
+#include "ui_mainwindow.h"
+#include "writerequest.h"
+
+namespace {
+const char* const requestedStartProperty = "requestedStart";
+const char* const requestedCountProperty = "requestedCount";
+const int measurementModeRow = 10;
+const int scaledRegisterRow = 3;
+
+void dropSelectAndEdit(QTableWidgetItem* item)
+{
+    item->setFlags(item->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEditable));
+}
+
+void setCaptionRow(QTableWidget* table, const QStringList& captions)
+{
+    for (int column = 0; column < table->columnCount(); ++column) {
+        auto* item = new QTableWidgetItem();
+        table->setItem(0, column, item);
+        dropSelectAndEdit(item);
+    }
+    for (int column = 0; column < captions.size(); ++column) {
+        if (QTableWidgetItem* item = table->item(0, column))
+            item->setText(captions.at(column));
+    }
+}
+
+QTableWidgetItem* alignedItem(const QString& text)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setTextAlignment(Qt::AlignLeft);
+    return item;
+}
+
+bool isChecked(const QTableWidgetItem* item)
+{
+    return item && item->data(Qt::CheckStateRole).toInt() != 0;
+}
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    ui = new Ui_MainWindow;
+    ui->setupUi(this);
+    graphDrawer = new GraphDrawer(ui->canvas, nullptr);
+    firmwareVersion = 0;
+    checkDeviceVersion(14);
+    serialPortCheckout();
+    uartInitiate();
+    modbusInitiate();
+    configureAllMenus();
+    connect(&portListTimer, SIGNAL(timeout()), this, SLOT(serialPortCheckout()));
+    portListTimer.start(2500);
+    dataBits = QSerialPort::Data8;
+    baudRate = QSerialPort::Baud115200;
+    parity = QSerialPort::NoParity;
+    stopBits = QSerialPort::OneStop;
+    protocol = ModbusRtu;
+}
+
+MainWindow::~MainWindow()
+{
+    if (modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState)
+        modbusDevice->disconnectDevice();
+    if (serialPort && serialPort->isOpen())
+        serialPort->close();
+    delete serialPort;
+    serialPort = nullptr;
+    delete modbusDevice;
+    modbusDevice = nullptr;
+    delete ui;
+    ui = nullptr;
+    for (const QPointer<QDialog>& window : softwareIdWindows)
+        delete window.data();
+    qDeleteAll(settingsMenus);
+    delete graphDrawer;
+}
+
+void MainWindow::on_action_exit_triggered()
+{
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::serialPortCheckout()
+{
+    mergePortEntries(*ui->comboBoxPorts, presentPortEntries());
+}
+
+// ---- register map and tables ----
+
+void MainWindow::checkDeviceVersion(int version)
+{
+    const RegisterTableChoice choice = registerTableForVersion(version);
+    if (!choice.found) {
+        QMessageBox::warning(this, tr("Внимание - не найдена таблица регистров"), tr("Переустановите Tarvex-Сервис."),
+            QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    changeRegsAddress(choice.configStart, choice.configEnd, choice.stateStart, choice.stateEnd);
+    readTableFromFile(ProgramDir::filePath(choice.fileName));
+}
+
+void MainWindow::changeRegsAddress(int addressRegConfigStart, int addressRegConfigEnd, int addressRegStateStart,
+    int addressRegStateEnd)
+{
+    this->addressRegConfigStart = addressRegConfigStart;
+    this->addressRegConfigEnd = addressRegConfigEnd;
+    this->addressRegStateStart = addressRegStateStart;
+    this->addressRegStateEnd = addressRegStateEnd;
+    configRegCount = addressRegConfigEnd - addressRegConfigStart + 1;
+    stateRegCount = addressRegStateEnd - addressRegStateStart + 1;
+    totalRegCount = configRegCount + stateRegCount;
+}
+
+void MainWindow::readTableFromFile(QString path)
+{
+    ui->tableCfg->setRowCount(1);
+    ui->tableStatus->setRowCount(1);
+    regDescriptions.clear();
+    for (int k = 0; k < totalRegCount; ++k)
+        regDescriptions << tr("Параметр %1").arg(k);
+    statusRowOfIndex.fill(-1, totalRegCount);
+
+    if (!readRegisterDescriptions(path, regDescriptions)) {
+        statusBar()->showMessage(tr("Файл с описанием регистров не найден, дальнейшая работа невозможна"), 100000);
+        return;
+    }
+
+    QTableWidget* config = ui->tableCfg;
+    setCaptionRow(config, {tr("Адрес"), tr("Обозначение"), tr("Значение"), tr("Выбор")});
+    for (int row = 1; row <= configRegCount; ++row) {
+        const int k = row - 1;
+        config->insertRow(row);
+        auto* address = alignedItem(QString::number(k));
+        config->setItem(row, 0, address);
+        auto* description = alignedItem(tr("%1").arg(regDescriptions.at(k)));
+        config->setItem(row, 1, description);
+        config->setItem(row, 2, alignedItem(QString()));
+        auto* choice = new QTableWidgetItem();
+        if (row != 1)
+            choice->setCheckState(Qt::Unchecked);
+        config->setItem(row, 3, choice);
+        dropSelectAndEdit(address);
+        dropSelectAndEdit(description);
+        dropSelectAndEdit(choice);
+    }
+    QHeaderView* configHeader = config->horizontalHeader();
+    configHeader->setSectionResizeMode(QHeaderView::Stretch);
+    configHeader->setSectionResizeMode(0, QHeaderView::Fixed);
+    configHeader->setSectionResizeMode(1, QHeaderView::Stretch);
+    configHeader->setSectionResizeMode(2, QHeaderView::Fixed);
+    configHeader->setSectionResizeMode(3, QHeaderView::Fixed);
+    config->setColumnWidth(0, 80);
+    config->setColumnWidth(2, 160);
+    config->setColumnWidth(3, 80);
+
+    // A state description that says "параметр" carries no value and gets no row. Each
+    // shown row is labelled with the register that holds its value and remembered by
+    // its description index, so a hidden entry between shown ones moves nothing.
+    QTableWidget* status = ui->tableStatus;
+    setCaptionRow(status, {tr("Адрес"), tr("Обозначение"), tr("Значение")});
+    for (int index = addressRegStateStart; index <= addressRegStateEnd && index < totalRegCount; ++index) {
+        const QString description = regDescriptions.at(index);
+        if (description.contains(QStringLiteral("параметр"), Qt::CaseInsensitive))
+            continue;
+        const int row = status->rowCount();
+        const int label = index <= 15 ? index : 2 * index - 15;
+        status->insertRow(row);
+        QTableWidgetItem* items[] = {alignedItem(QString::number(label)), alignedItem(tr("%1").arg(description)),
+            alignedItem(QString())};
+        for (int column = 0; column < 3; ++column) {
+            status->setItem(row, column, items[column]);
+            dropSelectAndEdit(items[column]);
+        }
+        statusRowOfIndex[index] = row;
+    }
+    QHeaderView* statusHeader = status->horizontalHeader();
+    statusHeader->setSectionResizeMode(QHeaderView::Stretch);
+    statusHeader->setSectionResizeMode(0, QHeaderView::Fixed);
+    statusHeader->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    statusHeader->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    status->setColumnWidth(0, 80);
+}
+
+// ---- log ----
+
+void MainWindow::log(QString error)
+{
+    // One reading of the clock, so the date and the time of a line always agree.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString line = now.toString(QStringLiteral("dd.MM.yyyy — ")) + now.time().toString(QStringLiteral("HH:mm:ss    |    "))
+        + error + QLatin1Char('\n');
+    QFile file(ProgramDir::filePath(QStringLiteral("log.txt")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    file.write(line.toUtf8());
+    file.close();
+}
+
+// ---- Modbus link ----
+
+void MainWindow::modbusInitiate()
+{
+    pollsSent = 0;
+    statusValuesReceived = 0;
+    modbusDevice = new QModbusRtuSerialMaster(this);
+    connect(modbusDevice, &QModbusDevice::errorOccurred, this,
+        [this](QModbusDevice::Error error) { modbusErrorHandler(error); });
+    connect(&statusTimer, &QTimer::timeout, this, [this] { pollStatus(); });
+    statusTimer.start(2000);
+}
+
+bool MainWindow::modbusConnected() const
+{
+    return modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState;
+}
+
+void MainWindow::modbusErrorHandler(QModbusDevice::Error error)
+{
+    if (error == QModbusDevice::NoError || linkLossQueued)
+        return;
+    statusBar()->showMessage(modbusDevice->errorString(), 5000);
+    // A line that went away leaves the master connected and raising errors without
+    // end; take the link down once, outside the port's own signal.
+    const bool lineFault = error == QModbusDevice::ReadError || error == QModbusDevice::WriteError
+        || error == QModbusDevice::ConnectionError;
+    if (lineFault && modbusConnected()) {
+        linkLossQueued = true;
+        QMetaObject::invokeMethod(this, [this] { handleLinkLoss(); }, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::handleLinkLoss()
+{
+    if (modbusConnected())
+        modbusDevice->disconnectDevice();
+    linkLossQueued = false;
+    setConfigButtonsEnabled(false);
+    updateConnectCaption();
+}
+
+void MainWindow::on_pushButtonOpenPort_clicked()
+{
+    if (!modbusDevice)
+        return;
+    portName = ui->comboBoxPorts->currentText().split(QLatin1Char(' '), Qt::KeepEmptyParts).first();
+    if (protocol == ModbusRtu)
+        modbusToggleConnect();
+    else
+        uartToggleConnect();
+    updateConnectCaption();
+}
+
+void MainWindow::updateConnectCaption()
+{
+    const bool open = modbusConnected() || (serialPort && serialPort->isOpen());
+    ui->pushButtonOpenPort->setText(open ? tr("Отключиться") : tr("Подключиться"));
+}
+
+void MainWindow::setConfigButtonsEnabled(bool enabled)
+{
+    ui->pushButtonCfgRead->setEnabled(enabled);
+    ui->pushButtonCfgWrite->setEnabled(enabled && !writePassRunning);
+}
+
+void MainWindow::modbusToggleConnect()
+{
+    if (modbusConnected()) {
+        modbusDevice->disconnectDevice();
+        setConfigButtonsEnabled(false);
+        return;
+    }
+    modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter, QVariant(portName));
+    modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(parity));
+    modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(baudRate));
+    modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QVariant(dataBits));
+    modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
+    modbusDevice->setTimeout(modbusTimeoutMs);
+    modbusDevice->setNumberOfRetries(modbusRetries);
+    if (modbusDevice->connectDevice()) {
+        versionCheckPending = true;
+        setConfigButtonsEnabled(true);
+        on_pushButtonCfgRead_clicked();
+    } else {
+        statusBar()->showMessage(tr("Ошибка подключения: ") + modbusDevice->errorString(), 5000);
+        setConfigButtonsEnabled(false);
+    }
+}
+
+void MainWindow::on_pushButtonCfgRead_clicked()
+{
+    if (modbusConnected())
+        readRegisters(addressRegConfigStart, quint16(configRegCount));
+}
+
+void MainWindow::pollStatus()
+{
+    if (!modbusConnected())
+        return;
+    statusTimer.setInterval(ui->spinBoxStatusTime->value());
+    if (pendingStatusRead && !pendingStatusRead->isFinished())
+        return;
+    ++pollsSent;
+    ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
+    pendingStatusRead = readRegisters(addressRegStateStart, quint16(stateRegCount));
+}
+
+bool MainWindow::slaveAddress(int& address, QString& problem) const
+{
+    const QString text = ui->lineEdiSlaveAddr->text();
+    bool ok = false;
+    address = text.toInt(&ok, 10);
+    if (ok && address >= 1 && address <= 247)
+        return true;
+    problem = tr("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(text);
+    return false;
+}
+
+QModbusReply* MainWindow::readRegisters(int address, quint16 count)
+{
+    statusBar()->clearMessage();
+    int server = 0;
+    QString problem;
+    QModbusReply* reply = nullptr;
+    if (slaveAddress(server, problem)) {
+        reply = modbusDevice->sendReadRequest(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, address, count), server);
+        problem = modbusDevice->errorString();
+    }
+    if (!reply) {
+        const QString text = ModbusTexts::readRefused(problem);
+        statusBar()->showMessage(text, 5000);
+        log(text);
+        return nullptr;
+    }
+    if (reply->isFinished()) {
+        delete reply;
+        return nullptr;
+    }
+    reply->setProperty(requestedStartProperty, address);
+    reply->setProperty(requestedCountProperty, int(count));
+    connect(reply, &QModbusReply::finished, this, &MainWindow::readReady);
+    return reply;
+}
+
+void MainWindow::readReady()
+{
+    auto* reply = qobject_cast<QModbusReply*>(sender());
+    if (!reply)
+        return;
+    reply->deleteLater();
+    if (reply->error() != QModbusDevice::NoError) {
+        const QString text = ModbusTexts::readFailed(*reply);
+        statusBar()->showMessage(text, 3000);
+        log(text);
+        return;
+    }
+    // The master pairs a reply with its request by server and function only, so a late
+    // answer to another read can arrive here: decode only what was asked for.
+    const QModbusDataUnit unit = reply->result();
+    const int requestedStart = reply->property(requestedStartProperty).toInt();
+    const int requestedCount = reply->property(requestedCountProperty).toInt();
+    if (unit.startAddress() != requestedStart || int(unit.valueCount()) != requestedCount) {
+        const QString text =
+            ModbusTexts::readMismatch(requestedStart, requestedCount, unit.startAddress(), int(unit.valueCount()));
+        statusBar()->showMessage(text, 3000);
+        log(text);
+        return;
+    }
+    QList<quint16> values;
+    for (uint i = 0; i < unit.valueCount(); ++i)
+        values << unit.value(int(i));
+    showReadResult(unit.startAddress(), values);
+}
+
+void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
+{
+    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 2))
+        cell->setText(shownTimesTen ? QString::number(uint(value) * 10) : QString::number(qint16(value)));
+}
+
+void MainWindow::showReadResult(int startAddress, QList<quint16> values)
+{
+    const bool plotting = ui->checkBox_need_to_plot->isChecked();
+    quint32 pairingWord = 0;
+    for (int i = 0; i < values.size(); ++i) {
+        const int address = startAddress + i;
+        const quint16 value = values.at(i);
+        if (address >= 0 && address <= addressRegConfigEnd) {
+            setCellValue(address - addressRegConfigStart + 1, value, address == 2);
+            if (address == 1 && versionCheckPending) {
+                versionCheckPending = false;
+                firmwareVersion = qint16(value);
+                checkDeviceVersion(firmwareVersion);
+                readRegisters(addressRegConfigStart, quint16(configRegCount));
+            }
+        } else if (address >= addressRegStateStart && address <= addressRegStateEnd) {
+            pairingWord = (pairingWord & 0xffff0000u) | value;
+            const float pairValue = floatFromRegisterPair(quint16(pairingWord >> 16), value);
+            if (plotting) {
+                const auto target = graphDrawer->seriesForRegister(address - addressRegStateStart);
+                if (target.first && target.second) {
+                    target.first->append(double(pollsSent));
+                    target.second->append(double(pairValue));
+                }
+            }
+            int index = -1;
+            QString text;
+            if (address == 13 || address == 14) {
+                index = address;
+                text = QString::number(value);
+            } else if (address > 15 && address % 2 == 0) {
+                index = 15 + (address - 16) / 2;
+                text = QString::number(pairValue, 'f', 3);
+                if (pairValue == 0.0f)
+                    log(QStringLiteral("Empty data from sensor"));
+            }
+            const int row = index >= 0 && index < statusRowOfIndex.size() ? statusRowOfIndex.at(index) : -1;
+            if (row > 0) {
+                if (QTableWidgetItem* cell = ui->tableStatus->item(row, 2))
+                    cell->setText(text);
+            }
+            pairingWord = (quint32(value) << 16) | value;
+            ++statusValuesReceived;
+        }
+    }
+    if (plotting)
+        graphDrawer->plotVibroparameter(ui->comboBox_vibroparameter->currentText());
+}
+
+// ---- configuration write ----
+
+void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
+{
+    writeSucceeded = false;
+    writeFinished = false;
+    const quint64 request = ++writeRequestNumber;
+    int server = 0;
+    QString problem;
+    QModbusReply* reply = nullptr;
+    if (slaveAddress(server, problem)) {
+        reply = modbusDevice->sendRawRequest(writeRegistersRequest(address, values), server);
+        problem = modbusDevice->errorString();
+    }
+    if (!reply) {
+        const QString text = ModbusTexts::writeRefused(problem);
+        statusBar()->showMessage(text, 3000);
+        log(text);
+        writeFinished = true;
+        return;
+    }
+    if (reply->isFinished()) {
+        writeSucceeded = reply->error() == QModbusDevice::NoError;
+        if (!writeSucceeded) {
+            const QString text = ModbusTexts::writeFailed(*reply);
+            statusBar()->showMessage(text, 3000);
+            log(text);
+        }
+        reply->deleteLater();
+        writeFinished = true;
+        return;
+    }
+    connect(reply, &QModbusReply::finished, this, [this, reply, request] { writeReplyHandler(reply, request); });
+}
+
+void MainWindow::writeReplyHandler(QModbusReply* reply, quint64 request)
+{
+    reply->deleteLater();
+    // A reply whose wait has already given up no longer decides anything.
+    if (request != writeRequestNumber || writeFinished)
+        return;
+    if (reply->error() != QModbusDevice::NoError) {
+        const QString text = ModbusTexts::writeFailed(*reply);
+        statusBar()->showMessage(text, 3000);
+        log(text);
+    } else {
+        writeSucceeded = true;
+        statusBar()->showMessage(tr("Успешно!"), 3000);
+    }
+    writeFinished = true;
+}
+
+void MainWindow::waitForWrite()
+{
+    const int limitMs = modbusTimeoutMs * (modbusRetries + 1) + writeWaitMarginMs;
+    QElapsedTimer waited;
+    waited.start();
+    while (!writeFinished) {
+        if (waited.elapsed() > limitMs) {
+            const QString text = ModbusTexts::writeFailed(QModbusDevice::TimeoutError,
+                tr("ответ не получен за %1 мс").arg(limitMs), QModbusPdu::ExtendedException);
+            statusBar()->showMessage(text, 3000);
+            log(text);
+            writeSucceeded = false;
+            writeFinished = true;
+            break;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(10);
+    }
+}
+
+void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
+{
+    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 3))
+        cell->setBackground(QBrush(colour, Qt::SolidPattern));
+}
+
+// The value to send from a row's value cell: a whole number that fits a register,
+// either as signed or as unsigned 16 bits, after the row's display scale is undone.
+bool MainWindow::cellValue(int row, int divisor, quint16& value, QString& problem) const
+{
+    const QTableWidgetItem* cell = ui->tableCfg->item(row, 2);
+    const QString text = cell ? cell->text() : QString();
+    bool ok = false;
+    const int number = text.toInt(&ok, 10) / divisor;
+    if (ok && number >= -32768 && number <= 65535) {
+        value = quint16(number);
+        return true;
+    }
+    problem = text;
+    return false;
+}
+
+void MainWindow::reportWrongValue(int row, const QString& problem)
+{
+    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от -32768 до 65535)")
+                             .arg(problem)
+                             .arg(row - 1);
+    statusBar()->showMessage(text, 3000);
+    log(text);
+}
+
+void MainWindow::on_pushButtonCfgWrite_clicked()
+{
+    if (!modbusConnected() || writePassRunning)
+        return;
+    writePassRunning = true;
+    ui->pushButtonCfgWrite->setEnabled(false);
+    statusBar()->clearMessage();
+    for (int row = 1; row < ui->tableCfg->rowCount(); ++row)
+        setChoiceColour(row, Qt::transparent);
+
+    bool anyFailed = false;
+    bool modeRejected = false;
+    // Cells are looked up anew after every wait: the table may be rebuilt meanwhile.
+    for (int row = 1; row < ui->tableCfg->rowCount(); ++row) {
+        if (!isChecked(ui->tableCfg->item(row, 3)))
+            continue;
+        if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
+            continue;
+        if (row == measurementModeRow) {
+            bool ok = false;
+            const int mode = ui->tableCfg->item(row, 2)->text().toInt(&ok, 10);
+            if (ok && (mode > 3 || mode < 0)) {
+                QMessageBox::warning(this, QStringLiteral("Внимание"),
+                    QStringLiteral("Режим измерения принимает значения от 0 до 3 включительно, где: \n\n"
+                                   "0 - измерение по модулю осей\n1 - измерение по оси X\n"
+                                   "2 - измерение по оси Y\n3 - измерение по оси Z\n"),
+                    QMessageBox::Ok);
+                setChoiceColour(row, Qt::red);
+                modeRejected = true;
+                break;
+            }
+        }
+        // A value that is no whole number or does not fit a register is never sent
+        // as 0 or truncated: the row is not written at all.
+        quint16 unlockValue = 0;
+        quint16 rowValue = 0;
+        QString problem;
+        int badRow = 0;
+        if (!cellValue(1, 1, unlockValue, problem))
+            badRow = 1;
+        else if (!cellValue(row, row == scaledRegisterRow ? 10 : 1, rowValue, problem))
+            badRow = row;
+        if (badRow) {
+            reportWrongValue(badRow, problem);
+            setChoiceColour(row, Qt::red);
+            anyFailed = true;
+            continue;
+        }
+        writeRegistersRaw(0, {unlockValue});
+        waitForWrite();
+        if (!writeSucceeded) {
+            setChoiceColour(row, Qt::blue);
+            anyFailed = true;
+            continue;
+        }
+        QThread::msleep(200);
+        writeRegistersRaw(row - 1, {rowValue});
+        waitForWrite();
+        if (writeSucceeded) {
+            setChoiceColour(row, Qt::green);
+        } else {
+            setChoiceColour(row, Qt::red);
+            anyFailed = true;
+        }
+        QThread::msleep(200);
+    }
+    if (anyFailed && !modeRejected)
+        readRegisters(addressRegConfigStart, quint16(configRegCount));
+    writePassRunning = false;
+    ui->pushButtonCfgWrite->setEnabled(modbusConnected());
+}
+
+void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)
+{
+    if (item && item->column() == 3 && item->row() != 0 && item->data(Qt::CheckStateRole).toInt() == 0)
+        item->setBackground(QBrush(Qt::transparent, Qt::SolidPattern));
+}
+
+// ---- line-settings menus ----
+
+void MainWindow::buildSettingsMenu(const char* title, const QVector<MenuItem>& items, int marked,
+    const std::function<void(int)>& select)
+{
+    auto* menu = new QMenu(tr(title));
+    auto* group = new QActionGroup(this);
+    for (const MenuItem& item : items) {
+        QAction* action = menu->addAction(tr(item.text));
+        action->setShortcut(QKeySequence());
+        const int value = item.value;
+        connect(action, &QAction::triggered, this, [select, value] { select(value); });
+    }
+    for (QAction* action : menu->actions())
+        group->addAction(action);
+    group->setExclusive(true);
+    QAction* markedAction = menu->actions().at(marked);
+    markedAction->setCheckable(true);
+    markedAction->setChecked(true);
+    for (QAction* action : group->actions())
+        action->setCheckable(true);
+    ui->menuSettings->addMenu(menu);
+    settingsMenus << menu;
+}
+
+void MainWindow::configureMenuBaudrate()
+{
+    buildSettingsMenu(QT_TR_NOOP("Скорость обмена"),
+        {{"1200", 1200}, {"2400", 2400}, {"4800", 4800}, {"9600", 9600}, {"19200", 19200}, {"38400", 38400},
+            {"57600", 57600}, {QT_TR_NOOP("115200 (по умолчанию)"), 115200}},
+        7, [this](int value) { baudRate = value; });
+}
+
+void MainWindow::configureMenuDataBits()
+{
+    buildSettingsMenu(QT_TR_NOOP("Количество битов данных"),
+        {{"5", QSerialPort::Data5}, {"6", QSerialPort::Data6}, {"7", QSerialPort::Data7},
+            {QT_TR_NOOP("8 (по умолчанию)"), QSerialPort::Data8}},
+        3, [this](int value) { dataBits = value; });
+}
+
+void MainWindow::configureMenuParity()
+{
+    buildSettingsMenu(QT_TR_NOOP("Контроль четности"),
+        {{QT_TR_NOOP("Без контроля (по умолчанию)"), QSerialPort::NoParity},
+            {QT_TR_NOOP("Четность"), QSerialPort::EvenParity}, {QT_TR_NOOP("Нечетность"), QSerialPort::OddParity}},
+        0, [this](int value) { parity = value; });
+}
+
+void MainWindow::configureMenuStopBits()
+{
+    buildSettingsMenu(QT_TR_NOOP("Количество стоп битов"),
+        {{QT_TR_NOOP("1 (по умолчанию)"), QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop},
+            {"2", QSerialPort::TwoStop}},
+        0, [this](int value) { stopBits = value; });
+}
+
+void MainWindow::configureMenuProtocol()
+{
+    buildSettingsMenu(QT_TR_NOOP("Протокол"), {{QT_TR_NOOP("Modbus RTU (по умолчанию)"), ModbusRtu}, {"UART", UartRaw}},
+        0, [this](int value) {
+            if (value == ModbusRtu)
+                selectModbusRtu();
+            else
+                selectUartRaw();
+        });
+}
+
+void MainWindow::configureAllMenus()
+{
+    configureMenuBaudrate();
+    configureMenuDataBits();
+    configureMenuParity();
+    configureMenuStopBits();
+    configureMenuProtocol();
+}
+
+void MainWindow::selectModbusRtu()
+{
+    protocol = ModbusRtu;
+    if (!serialPort->isOpen())
+        return;
+    uartToggleConnect();
+    modbusToggleConnect();
+    updateConnectCaption();
+}
+
+void MainWindow::selectUartRaw()
+{
+    protocol = UartRaw;
+    if (!modbusConnected())
+        return;
+    modbusToggleConnect();
+    uartToggleConnect();
+    updateConnectCaption();
+}
+
+// ---- raw text console ----
+
+void MainWindow::uartInitiate()
+{
+    serialPort = new QSerialPort(this);
+    uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+    ui->console->document()->setMaximumBlockCount(consoleBlockLimit);
+    connect(serialPort, &QSerialPort::readyRead, serialPort, [this] { onUartReadyRead(); }, Qt::DirectConnection);
+}
+
+void MainWindow::uartToggleConnect()
+{
+    if (serialPort->isOpen()) {
+        serialPort->close();
+        return;
+    }
+    serialPort->setPortName(portName);
+    serialPort->setBaudRate(baudRate, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::DataBits(dataBits));
+    serialPort->setParity(QSerialPort::Parity(parity));
+    serialPort->setStopBits(QSerialPort::StopBits(stopBits));
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+        return;
+    }
+    QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Выбранный порт недоступен"), QMessageBox::Ok);
+}
+
+void MainWindow::onUartReadyRead()
+{
+    QByteArray bytes = serialPort->readAll();
+    bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\0') - bytes.begin()));
+    uartRxBuffer += uartDecoder->toUnicode(bytes);
+    if (!pairedTerminatorExpected.isNull() && !uartRxBuffer.isEmpty()) {
+        if (uartRxBuffer.at(0) == pairedTerminatorExpected)
+            uartRxBuffer.remove(0, 1);
+        pairedTerminatorExpected = QChar();
+    }
+    const QChar cr(u'\r');
+    const QChar lf(u'\n');
+    while (!uartRxBuffer.isEmpty()) {
+        const int crAt = uartRxBuffer.indexOf(cr);
+        const int lfAt = uartRxBuffer.indexOf(lf);
+        if (crAt < 0 && lfAt < 0)
+            break;
+        const int end = crAt < 0 ? lfAt : (lfAt < 0 ? crAt : std::min(crAt, lfAt));
+        const QChar other = uartRxBuffer.at(end) == cr ? lf : cr;
+        int terminatorLength = 1;
+        if (end + 1 < uartRxBuffer.size()) {
+            if (uartRxBuffer.at(end + 1) == other)
+                terminatorLength = 2;
+        } else {
+            pairedTerminatorExpected = other;
+        }
+        const QString line = uartRxBuffer.left(end);
+        uartRxBuffer.remove(0, end + terminatorLength);
+        printConsole(line);
+    }
+    while (uartRxBuffer.size() >= consoleLineLimit) {
+        int cut = consoleLineLimit;
+        if (uartRxBuffer.at(cut - 1).isHighSurrogate())
+            --cut;
+        const QString line = uartRxBuffer.left(cut);
+        uartRxBuffer.remove(0, cut);
+        printConsole(line);
+    }
+}
+
+void MainWindow::printConsole(QString string)
+{
+    const QString stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz > "));
+    const QString prefix = !string.isEmpty() && ui->checkBox_consoleViewTime->isChecked() ? stamp : QString();
+    ui->console->setTextColor(Qt::blue);
+    appendConsoleLine(prefix + string);
+    if (ui->checkBox_consoleAutoscroll->isChecked())
+        ui->console->moveCursor(QTextCursor::End);
+}
+
+// Received text is shown as it is: never read as markup.
+void MainWindow::appendConsoleLine(const QString& text)
+{
+    QTextCursor cursor(ui->console->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!consoleEmpty)
+        cursor.insertBlock();
+    QTextCharFormat format;
+    format.setForeground(QColor(Qt::blue));
+    cursor.insertText(text, format);
+    consoleEmpty = false;
+}
+
+void MainWindow::on_pushButton_sendUart_clicked()
+{
+    const QByteArray command = ui->lineEdit_commandUart->text().toUtf8();
+    if (!serialPort->isOpen() || command.isEmpty())
+        return;
+    serialPort->write(command);
+}
+
+void MainWindow::on_pushButton_clearConsole_clicked()
+{
+    ui->console->clear();
+    consoleEmpty = true;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        on_pushButton_sendUart_clicked();
+        break;
+    case Qt::Key_Shift:
+        on_pushButton_clearConsole_clicked();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- help, about and identification ----
+
+void MainWindow::on_pushButton_help_clicked()
+{
+    QMessageBox::information(this, tr("Справка по работе с графиками"),
+        tr("Чтобы запустить процесс отрисовки графика, необходимо установить флажок в окне \"Отрисовка графика в "
+           "реальном времени\".\n\n"
+           "Для того, чтобы выбрать измеряемую величину, необходимо нажать на выпадающий список в левой части "
+           "интерфейса.\n\n"
+           "Для того, чтобы отмасштабировать график по размаху сигнала, необходимо кликнуть правой кнопкой мыши (ПКМ) "
+           "по окну с графиком и выбрать \"Восстановить размер\".\n\n"
+           "Для того, чтобы отмасштабировать график по оси X или Y, необходимо зажать правую кнопку мыши (ПКМ) и "
+           "сдвинуть мышь горизонтально (Ось X) или вертикально (Ось Y).\n\n"
+           "Для того, чтобы отмасштабировать график пропорционально по оси X и Y, необходимо воспользоваться колесом "
+           "мыши.\n\n"
+           "Для того, чтобы сохранить изображение в формате .png, необходимо кликнуть правой кнопкой мыши (ПКМ) по "
+           "окну с графиком и выбрать \"Сохранить изображение в .png\".\n\n"
+           "Для того, чтобы сохранить данные в формате .csv, необходимо кликнуть правой кнопкой мыши (ПКМ) по окну с "
+           "графиком и выбрать \"Сохранить данные в .csv\".\n\n"
+           "Для того, чтобы очистить график, необходимо кликнуть правой кнопкой мыши (ПКМ) по окну с графиком и "
+           "выбрать \"Очистить график\".\n\n"),
+        QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::on_action_aboutSoftware_triggered()
+{
+    const QString firmwareFileName = firmwareVersion != 0
+        ? tr("Tarvex_MAIN_%2.bin").arg(QString::number(firmwareVersion))
+        : QStringLiteral("недоступно");
+    const QString text = tr("Tarvex-Сервис %1\n\nВерсия прошивки: %2\n\nРазработчик: Tarvex")
+                             .arg(QStringLiteral("1.7.1"), firmwareFileName);
+    QMessageBox box;
+    box.setIcon(QMessageBox::Information);
+    box.setWindowTitle(QStringLiteral("О программе Tarvex-Сервис"));
+    box.setText(text);
+    box.exec();
+}
+
+void MainWindow::on_action_softwareIdData_triggered()
+{
+    auto* table = new QTableWidget;
+    auto* dialog = new QDialog;
+    auto* layout = new QHBoxLayout;
+    dialog->setWindowTitle(windowTitle());
+    dialog->setMinimumSize(520, 200);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setRowCount(2);
+    table->setColumnCount(4);
+    table->setHorizontalHeaderLabels({QStringLiteral("Наименование\nпрограммного\nобеспечения"),
+        QStringLiteral("Идентификационное\nнаименование ПО"), QStringLiteral("Номер версии\n(идентификационный\nномер) ПО"),
+        QStringLiteral("Цифровой\nидентификатор\nПО")});
+    table->horizontalHeader()->setStyleSheet(QStringLiteral("font-weight: bold;"));
+    const QString cells[2][4] = {
+        {QStringLiteral("Встроенное ПО"), QStringLiteral("Tarvex_MAIN_%1.bin").arg(14),
+            QStringLiteral("Не ниже ") + QString::number(14), QStringLiteral("-")},
+        {QStringLiteral("Внешнее ПО"), QStringLiteral("Tarvex_Service.exe"), QStringLiteral("Не ниже ") + QStringLiteral("1.7.1"),
+            QStringLiteral("-")},
+    };
+    for (int row = 0; row < 2; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            auto* item = new QTableWidgetItem(cells[row][column]);
+            item->setTextAlignment(Qt::AlignCenter);
+            table->setItem(row, column, item);
+        }
+    }
+    table->resizeColumnsToContents();
+    layout->addWidget(table);
+    dialog->setLayout(layout);
+    // Released when closed, and never what keeps the program running.
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAttribute(Qt::WA_QuitOnClose, false);
+    softwareIdWindows << dialog;
+    dialog->show();
+}
