@@ -91,6 +91,12 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Requests that the closing link aborts are no failures to report on the way out.
+    if (modbusDevice) {
+        modbusDevice->disconnect(this);
+        for (QModbusReply* reply : modbusDevice->findChildren<QModbusReply*>())
+            reply->disconnect(this);
+    }
     if (modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState)
         modbusDevice->disconnectDevice();
     if (serialPort && serialPort->isOpen())

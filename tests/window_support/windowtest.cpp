@@ -1,0 +1,72 @@
+#include "windowtest.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+
+#include "programdir.h"
+
+QString deliveredTablesDir()
+{
+    return QStringLiteral(TARVEX_TABLES_DIR);
+}
+
+ProgramDirFixture::ProgramDirFixture(bool withTables)
+{
+    if (withTables) {
+        const QDir tables(deliveredTablesDir());
+        for (const QString& name : tables.entryList({QStringLiteral("*.rgt")}, QDir::Files))
+            QFile::copy(tables.filePath(name), filePath(name));
+    }
+    ProgramDir::setOverride(m_dir.path());
+}
+
+ProgramDirFixture::~ProgramDirFixture()
+{
+    ProgramDir::setOverride(QString());
+}
+
+QString ProgramDirFixture::path() const
+{
+    return m_dir.path();
+}
+
+QString ProgramDirFixture::filePath(const QString& name) const
+{
+    return m_dir.filePath(name);
+}
+
+bool ProgramDirFixture::writeFile(const QString& name, const QByteArray& bytes) const
+{
+    QFile file(filePath(name));
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ProgramDirFixture::readFile(const QString& name) const
+{
+    QFile file(filePath(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+ModalWatcher::ModalWatcher()
+{
+    connect(&m_timer, &QTimer::timeout, this, [this] { check(); });
+    m_timer.start(20);
+}
+
+void ModalWatcher::check()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    QString text;
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        text = box->text();
+    m_seen << modal->windowTitle() + QStringLiteral(" | ") + text;
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->done(QDialog::Accepted);
+    else
+        modal->close();
+}
