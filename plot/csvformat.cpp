@@ -25,6 +25,11 @@ void appendFixed(QByteArray& out, double value, int decimals)
     }
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (result.ec != std::errc()) {
+        // More digits than the buffer holds.
+        out.append(QString::number(value, 'f', decimals).toLatin1());
+        return;
+    }
     out.append(buffer, int(result.ptr - buffer));
 }
 

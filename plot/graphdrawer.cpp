@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 
 #include "csvformat.h"
@@ -58,16 +59,30 @@ void fitAxis(QCPAxis* axis, bool haveRange, QCPRange found)
     axis->setRange(found);
 }
 
+// The coordinate step of one pixel on a linear axis as it is laid out now. Kept from the
+// press: the zoom changes the tick labels, and with them the size of the axis rect.
+double coordPerPixel(QCPAxis* axis)
+{
+    const bool horizontal = axis->orientation() == Qt::Horizontal;
+    const int pixels = horizontal ? axis->axisRect()->width() : axis->axisRect()->height();
+    if (pixels <= 0)
+        return 0;
+    const double sign = (horizontal ? 1.0 : -1.0) * (axis->rangeReversed() ? -1.0 : 1.0);
+    return sign * axis->range().size() / pixels;
+}
+
 // The new range of one drag axis: the range at the press widened (or narrowed) by the
 // coordinate distance the pointer moved, measured on the scale of the press.
-bool zoomedRange(QCPAxis* axis, const QCPRange& atPress, int pressPixel, int pixel, QCPRange& zoomed)
+bool zoomedRange(double coordPerPixelAtPress, const QCPRange& atPress, int pressPixel, int pixel, QCPRange& zoomed)
 {
-    const double currentSize = axis->range().size();
-    if (currentSize == 0)
+    const double d = (pressPixel - pixel) * coordPerPixelAtPress;
+    const double lower = atPress.lower + d;
+    const double upper = atPress.upper - d;
+    // Checked before QCPRange sees the bounds: it would swap those of a range turned inside out.
+    if (!(upper > lower))
         return false;
-    const double d = (axis->pixelToCoord(pressPixel) - axis->pixelToCoord(pixel)) * atPress.size() / currentSize;
-    zoomed = QCPRange(atPress.lower + d, atPress.upper - d);
-    return zoomed.upper > zoomed.lower && QCPRange::validRange(zoomed);
+    zoomed = QCPRange(lower, upper);
+    return QCPRange::validRange(zoomed);
 }
 }
 
@@ -128,8 +143,9 @@ void GraphDrawer::plotVibroparameter(const QString& quantityText)
     plot->replot();
 }
 
-// The keys never decrease, so a growing series only needs its new samples appended;
-// the whole graph is reloaded after a change of quantity or anything unexpected.
+// A growing series only needs its new samples appended (QCustomPlot merges them in
+// should a key go back); the whole graph is reloaded after a change of quantity or
+// anything unexpected.
 void GraphDrawer::syncGraph(int graph, const VibroSeries& source, bool rebuild)
 {
     QCPGraph* target = plot->graph(graph);
@@ -139,8 +155,10 @@ void GraphDrawer::syncGraph(int graph, const VibroSeries& source, bool rebuild)
         && (drawn == 0 || drawn == size || source.keys.at(drawn) >= source.keys.at(drawn - 1));
     if (!appendable)
         target->setData(source.keys, source.values, false);
-    else if (size > drawn)
-        target->addData(source.keys.mid(drawn), source.values.mid(drawn), true);
+    else if (size > drawn) {
+        const QVector<double> keys = source.keys.mid(drawn);
+        target->addData(keys, source.values.mid(drawn), std::is_sorted(keys.constBegin(), keys.constEnd()));
+    }
     drawnCount[graph] = size;
 }
 
@@ -154,9 +172,12 @@ const GraphDrawer::SeriesExtent& GraphDrawer::extentOf(VibroQuantity quantity, i
         const double value = source.values.at(i);
         if (std::isnan(value))
             continue;
-        if (!extent.haveKeys)
-            extent.firstKey = source.keys.at(i);
-        extent.lastKey = source.keys.at(i);
+        // The lowest and highest key, as the fit of a sorted graph finds them.
+        const double key = source.keys.at(i);
+        if (!extent.haveKeys || key < extent.firstKey)
+            extent.firstKey = key;
+        if (!extent.haveKeys || key > extent.lastKey)
+            extent.lastKey = key;
         extent.haveKeys = true;
         if (!extent.haveValues || value < extent.minValue)
             extent.minValue = value;
@@ -260,8 +281,10 @@ void GraphDrawer::exportDataPng()
         const int dotsPerMeter = int(96 / 0.0254);
         image.setDotsPerMeterX(dotsPerMeter);
         image.setDotsPerMeterY(dotsPerMeter);
+        // Unbuffered: Qt 5's QSaveFile misses a write error of its final flush and would
+        // commit a cut-off file over the earlier one.
         QSaveFile file(folder + QLatin1Char('/') + name);
-        const bool saved = folderReady && !image.isNull() && file.open(QIODevice::WriteOnly)
+        const bool saved = folderReady && !image.isNull() && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
             && image.save(&file, "PNG", -1) && file.commit();
         if (!saved)
             failed << name;
@@ -282,7 +305,8 @@ void GraphDrawer::exportDataTxt()
         const QString name = tr(tableNames[quantity]).arg(time, date);
         const QByteArray table = vibroCsv(series[quantity], quantity == Acceleration);
         QSaveFile file(folder + QLatin1Char('/') + name);
-        const bool saved = folderReady && file.open(QIODevice::WriteOnly | QIODevice::Text)
+        // Unbuffered, so that a failed write shows in the count (see exportDataPng).
+        const bool saved = folderReady && file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)
             && file.write(table) == table.size() && file.commit();
         if (!saved)
             failed << name;
@@ -306,6 +330,8 @@ void GraphDrawer::slotMousePress(QMouseEvent* event)
     dragging = true;
     xRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Horizontal)->range();
     yRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Vertical)->range();
+    xCoordPerPixelAtPress = coordPerPixel(plot->axisRect(0)->rangeDragAxis(Qt::Horizontal));
+    yCoordPerPixelAtPress = coordPerPixel(plot->axisRect(0)->rangeDragAxis(Qt::Vertical));
 }
 
 // Every move is measured from the press, so moves do not feed each other and a return
@@ -318,10 +344,10 @@ void GraphDrawer::slotMouseMove(QMouseEvent* event)
     QCPAxis* vertical = plot->axisRect(0)->rangeDragAxis(Qt::Vertical);
     QCPRange zoomed;
     if (plot->xAxis->scaleType() == QCPAxis::stLinear
-        && zoomedRange(horizontal, xRangeAtPress, pressPos.x(), event->pos().x(), zoomed))
+        && zoomedRange(xCoordPerPixelAtPress, xRangeAtPress, pressPos.x(), event->pos().x(), zoomed))
         horizontal->setRange(zoomed);
     if (plot->yAxis->scaleType() == QCPAxis::stLinear
-        && zoomedRange(vertical, yRangeAtPress, pressPos.y(), event->pos().y(), zoomed))
+        && zoomedRange(yCoordPerPixelAtPress, yRangeAtPress, pressPos.y(), event->pos().y(), zoomed))
         vertical->setRange(zoomed);
     plot->replot();
 }

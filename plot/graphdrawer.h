@@ -66,6 +66,8 @@ private:
     bool dragging = false;
     QCPRange xRangeAtPress{0, 0};
     QCPRange yRangeAtPress{0, 0};
+    double xCoordPerPixelAtPress = 0;
+    double yCoordPerPixelAtPress = 0;
     QPoint pressPos;
     QElapsedTimer pressTimer;
     QCustomPlot* plot;

@@ -1,0 +1,692 @@
+// The Modbus link of the real window against the simulated sensor: connecting,
+// the choice of register map by firmware version, the status poll and its decoding,
+// feeding the plot, and what a bad reply, a silent sensor or a lost line does.
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QModbusRtuSerialMaster>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTest>
+
+#include <sys/resource.h>
+
+#include "linkedwindow.h"
+#include "modbustexts.h"
+
+namespace {
+const QString connectCaption = QStringLiteral("Подключиться");
+const QString disconnectCaption = QStringLiteral("Отключиться");
+
+qint64 cpuMsec()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return qint64(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+}
+
+QList<SensorLink::Request> stateReads(LinkedWindow& t)
+{
+    return Journal::only(t.link.journal(), Journal::isStateRead);
+}
+
+QList<SensorLink::Request> answeredStateReads(LinkedWindow& t)
+{
+    return Journal::only(t.link.journal(), [](const SensorLink::Request& r) {
+        return Journal::isStateRead(r) && r.action == QLatin1String("ok");
+    });
+}
+
+QList<SensorLink::Request> configReads(LinkedWindow& t)
+{
+    return Journal::only(t.link.journal(), Journal::isConfigRead);
+}
+
+// Read and write errors go to the status bar and to the log with the same text.
+bool errorsShownAreLogged(const LinkedWindow& t, const StatusMessages& messages, QString& why)
+{
+    QStringList shown;
+    for (const QString& text : messages.shown()) {
+        if (text.startsWith(QStringLiteral("Ошибка чтения")) || text.startsWith(QStringLiteral("Ошибка записи")))
+            shown << text;
+    }
+    QStringList malformed;
+    QStringList logged;
+    for (const QString& text : t.logTexts(&malformed)) {
+        if (text.startsWith(QStringLiteral("Ошибка")))
+            logged << text;
+    }
+    if (!malformed.isEmpty()) {
+        why = QStringLiteral("malformed log lines: ") + malformed.join(QLatin1String(" / "));
+        return false;
+    }
+    if (shown != logged) {
+        why = QStringLiteral("shown: [%1] logged: [%2]").arg(shown.join(QLatin1String(" / ")), logged.join(QLatin1String(" / ")));
+        return false;
+    }
+    return true;
+}
+
+// The samples of a drawn graph: keys count 1, 2, 3... (the poll that fed them) and each
+// value is what the simulator held then: (slot + 1) × 1.5 plus 0.25 for every state read.
+bool graphHoldsSeries(QCPGraph* graph, int slot, QString& why)
+{
+    const double base = (slot + 1) * 1.5;
+    for (int i = 0; i < graph->dataCount(); ++i) {
+        const double key = graph->data()->at(i)->key;
+        const double value = graph->data()->at(i)->value;
+        if (key != i + 1 || value != base + 0.25 * key) {
+            why = QStringLiteral("sample %1 is (%2, %3), expected (%4, %5)")
+                      .arg(i)
+                      .arg(key)
+                      .arg(value)
+                      .arg(i + 1)
+                      .arg(base + 0.25 * (i + 1));
+            return false;
+        }
+    }
+    return true;
+}
+}
+
+class TestModbusLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connectReadsConfiguration();
+    void configurationDecoding_data();
+    void configurationDecoding();
+    void versionCheckedOnEveryConnect();
+    void unknownVersionWarnsOnceAndKeepsMap();
+    void statusPollDecodesState();
+    void pollFeedsPlot_data();
+    void pollFeedsPlot();
+    void configReplyRedrawsWithoutAdding();
+    void failedReadDecodesNothing_data();
+    void failedReadDecodesNothing();
+    void silentSensorKeepsOneReadOutstanding();
+    void lineLossTakesLinkDown();
+    void invalidSlaveAddressSendsNothing_data();
+    void invalidSlaveAddressSendsNothing();
+    void unopenablePort_data();
+    void unopenablePort();
+};
+
+void TestModbusLink::connectReadsConfiguration()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QCOMPARE(t.openButton->text(), connectCaption);
+    QVERIFY(!t.readButton->isEnabled());
+    QVERIFY(!t.writeButton->isEnabled());
+
+    QVERIFY(t.connectToSensor());
+    QCOMPARE(t.openButton->text(), disconnectCaption);
+    QVERIFY(t.readButton->isEnabled());
+    QVERIFY(t.writeButton->isEnabled());
+    QVERIFY(t.linkConnected());
+
+    QModbusClient* master = t.master();
+    QCOMPARE(master->connectionParameter(QModbusDevice::SerialPortNameParameter).toString(), t.link.programPort());
+    QCOMPARE(master->connectionParameter(QModbusDevice::SerialBaudRateParameter).toInt(), int(QSerialPort::Baud115200));
+    QCOMPARE(master->connectionParameter(QModbusDevice::SerialDataBitsParameter).toInt(), int(QSerialPort::Data8));
+    QCOMPARE(master->connectionParameter(QModbusDevice::SerialParityParameter).toInt(), int(QSerialPort::NoParity));
+    QCOMPARE(master->connectionParameter(QModbusDevice::SerialStopBitsParameter).toInt(), int(QSerialPort::OneStop));
+    QCOMPARE(master->timeout(), 500);
+    QCOMPARE(master->numberOfRetries(), 3);
+
+    // Read once to learn the version, once more into the table of that version.
+    const auto reads = configReads(t);
+    QCOMPARE(reads.size(), 2);
+    for (const SensorLink::Request& r : reads) {
+        QCOMPARE(r.count, 13);
+        QCOMPARE(r.slave, 1);
+        QCOMPARE(r.action, QStringLiteral("ok"));
+    }
+    const QStringList expected = {"0", "14", "70", "100", "3", "-2", "10", "1", "50", "0", "2", "20", "5"};
+    QCOMPARE(t.cfg->rowCount(), 14);
+    for (int row = 1; row <= 13; ++row)
+        QCOMPARE(t.cfgValue(row), expected.at(row - 1));
+    QVERIFY2(t.modals->seen().isEmpty(), qPrintable(t.modals->seen().join('\n')));
+
+    t.clickDisconnect();
+    QCOMPARE(t.openButton->text(), connectCaption);
+    QVERIFY(!t.readButton->isEnabled());
+    QVERIFY(!t.writeButton->isEnabled());
+    QVERIFY(!t.linkConnected());
+}
+
+void TestModbusLink::configurationDecoding_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("register 2 is shown times ten") << 2 << 12 << "120";
+    QTest::newRow("register 2 is unsigned") << 2 << 65535 << "655350";
+    QTest::newRow("register 2 zero") << 2 << 0 << "0";
+    QTest::newRow("signed -16") << 5 << 0xFFF0 << "-16";
+    QTest::newRow("signed lowest") << 5 << 0x8000 << "-32768";
+    QTest::newRow("signed highest") << 12 << 0x7FFF << "32767";
+    QTest::newRow("access code") << 0 << 1234 << "1234";
+}
+
+void TestModbusLink::configurationDecoding()
+{
+    QFETCH(int, address);
+    QFETCH(int, raw);
+    QFETCH(QString, shown);
+
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.connectToSensor());
+    QVERIFY(t.link.command(QStringLiteral("set %1 %2").arg(address).arg(raw)));
+    const int before = configReads(t).size();
+    QVERIFY(t.cfgValue(address + 1) != shown);
+    QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(address + 1), shown, 5000);
+    QCOMPARE(configReads(t).size(), before + 1);
+}
+
+void TestModbusLink::versionCheckedOnEveryConnect()
+{
+    struct Step {
+        int version;
+        int stateCount;
+        int statusRows;
+    };
+    // The state block and the status table follow the version of each connect.
+    const Step steps[] = {{11, 16, 10}, {10013, 40, 22}, {14, 34, 19}, {11, 16, 10}};
+
+    LinkedWindow t;
+    QVERIFY2(t.start({"--version", "11"}), qPrintable(t.link.errorString()));
+    t.period->setValue(50);
+    bool first = true;
+    for (const Step& step : steps) {
+        const QString version = QString::number(step.version);
+        if (!first) {
+            t.clickDisconnect();
+            QVERIFY(!t.linkConnected());
+            QVERIFY2(t.link.start({"--version", version}), qPrintable(t.link.errorString()));
+        }
+        first = false;
+        t.link.clearJournal();
+        QVERIFY2(t.connectToSensor(), qPrintable(version));
+        QCOMPARE(configReads(t).size(), 2);
+        QCOMPARE(t.cfgValue(2), version);
+
+        // Reads sent before the map changed may still use the old count.
+        const qint64 reread = configReads(t).last().msec;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !Journal::only(stateReads(t), [&](const SensorLink::Request& r) { return r.msec > reread; }).isEmpty(),
+            5000);
+        for (const SensorLink::Request& r : stateReads(t)) {
+            if (r.msec > reread)
+                QCOMPARE(r.count, step.stateCount);
+        }
+        QCOMPARE(t.status->rowCount(), step.statusRows);
+        QCOMPARE(t.cfg->rowCount(), 14);
+    }
+    QVERIFY2(t.modals->seen().isEmpty(), qPrintable(t.modals->seen().join('\n')));
+}
+
+void TestModbusLink::unknownVersionWarnsOnceAndKeepsMap()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start({"--version", "11"}), qPrintable(t.link.errorString()));
+    t.period->setValue(50);
+    QVERIFY(t.connectToSensor());
+    QTRY_VERIFY_WITH_TIMEOUT(!stateReads(t).isEmpty(), 5000);
+    QCOMPARE(stateReads(t).last().count, 16);
+
+    t.clickDisconnect();
+    QVERIFY2(t.link.start({"--version", "15"}), qPrintable(t.link.errorString()));
+    t.link.clearJournal();
+    // The table keeps the values of the last connect; blank them, so that a value
+    // seen under the box was decoded under it.
+    for (int row = 1; row < t.cfg->rowCount(); ++row)
+        t.setCfgValue(row, QString());
+
+    // The warning is held open while more configuration reads are asked for and the
+    // poll ticks on; none of their replies may open another one. (Qt's master sends
+    // nothing more while a reply's handler runs, so they are answered after the box.)
+    t.modals.reset();
+    QStringList boxes;
+    QPointer<QWidget> box;
+    bool asked = false;
+    QElapsedTimer held;
+    QTimer holder;
+    QObject::connect(&holder, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (modal != box) {
+            box = modal;
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            boxes << modal->windowTitle() + QStringLiteral(" | ") + (message ? message->text() : QString());
+            asked = false;
+            held.start();
+        }
+        if (!asked) {
+            asked = true;
+            QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
+            QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
+            return;
+        }
+        if (held.elapsed() > 300) {
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->done(QDialog::Accepted);
+        }
+    });
+    holder.start(20);
+
+    t.clickConnect(t.link.programPort());
+    // The first reply, the two asked for under the box, and the re-read after it.
+    QTRY_COMPARE_WITH_TIMEOUT(configReads(t).size(), 4, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(1), QStringLiteral("0"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(13), QStringLiteral("5"), 5000);
+    QVERIFY(!QApplication::activeModalWidget());
+    QCOMPARE(boxes, QStringList {QStringLiteral("Внимание - не найдена таблица регистров | Переустановите Tarvex-Сервис.")});
+    QCOMPARE(t.cfgValue(2), QStringLiteral("15"));
+    for (const SensorLink::Request& r : configReads(t))
+        QCOMPARE(r.action, QStringLiteral("ok"));
+
+    // The map of version 11 stays: sixteen state registers, its status table.
+    const qint64 lastConfig = configReads(t).last().msec;
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(stateReads(t), [&](const SensorLink::Request& r) {
+        return r.msec > lastConfig;
+    }).isEmpty(), 5000);
+    for (const SensorLink::Request& r : stateReads(t))
+        QCOMPARE(r.count, 16);
+    QCOMPARE(t.status->rowCount(), 10);
+
+    // A reconnect checks again.
+    t.clickDisconnect();
+    t.clickConnect(t.link.programPort());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 10000);
+}
+
+void TestModbusLink::statusPollDecodesState()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    struct Shown {
+        const char* command;
+        int row;
+        const char* text;
+    };
+    const Shown values[] = {
+        {"set 13 65535", 1, "65535"},
+        {"set 14 40000", 2, "40000"},
+        {"setfloat 15 12.345", 3, "12.345"},
+        {"setfloat 17 -0.5", 4, "-0.500"},
+        {"setfloat 19 0", 5, "0.000"},
+        {nullptr, 6, "6.000"},
+        {"setfloat 29 1e-4", 10, "0.000"},
+        {"setfloat 45 1e6", 18, "1000000.000"},
+    };
+    QVERIFY(t.link.command(QStringLiteral("freeze on")));
+    for (const Shown& v : values) {
+        if (v.command)
+            QVERIFY(t.link.command(QString::fromLatin1(v.command)));
+    }
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(t.counterValues().first >= 4, 5000);
+    for (const Shown& v : values)
+        QCOMPARE(t.statusValue(v.row), QString::fromUtf8(v.text));
+    for (const SensorLink::Request& r : stateReads(t))
+        QCOMPARE(r.count, 34);
+
+    // Sent polls over the state values received when each was sent: with one read
+    // at a time every earlier poll has been answered.
+    const QPair<int, int> counter = t.counterValues();
+    QCOMPARE(counter.second, 34 * (counter.first - 1));
+
+    // Only the pair (19, 20) is zero: one log line per decoded reply. The count of
+    // replies is the count of answered reads, or one less while a reply is on the way.
+    QTRY_COMPARE_WITH_TIMEOUT(t.logCount(QStringLiteral("Empty data from sensor")), answeredStateReads(t).size(), 5000);
+    QVERIFY(t.logTexts().size() == t.logCount(QStringLiteral("Empty data from sensor")));
+}
+
+void TestModbusLink::pollFeedsPlot_data()
+{
+    QTest::addColumn<int>("version");
+    // Per quantity (acceleration, velocity, displacement): whether its X, Y and Z are
+    // within the state block of that version.
+    QTest::addColumn<QList<bool>>("fed");
+
+    QTest::newRow("16 registers") << 11 << QList<bool> {true, true, false};
+    QTest::newRow("34 registers") << 14 << QList<bool> {true, true, true};
+    QTest::newRow("40 registers") << 10013 << QList<bool> {true, true, true};
+}
+
+void TestModbusLink::pollFeedsPlot()
+{
+    QFETCH(int, version);
+    QFETCH(QList<bool>, fed);
+
+    static const char* const axisLabels[] = {
+        "СКЗ виброускорения A [м/с2]", "СКЗ виброскорости V [мм/с]", "СКЗ виброперемещения S [мкм]"};
+    LinkedWindow t;
+    QVERIFY2(t.start({"--version", QString::number(version)}), qPrintable(t.link.errorString()));
+    t.plotting->setChecked(true);
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    for (int quantity = 0; quantity < 3; ++quantity) {
+        t.quantity->setCurrentIndex(quantity);
+        const int before = answeredStateReads(t).size();
+        // The chosen quantity is drawn with the next state reply.
+        QTRY_COMPARE_WITH_TIMEOUT(t.canvas->yAxis->label(), QString::fromUtf8(axisLabels[quantity]), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= before + 3, 5000);
+        for (int axis = 0; axis < 3; ++axis) {
+            QCPGraph* graph = t.canvas->graph(axis);
+            const int replies = answeredStateReads(t).size();
+            if (!fed.at(quantity)) {
+                QCOMPARE(graph->dataCount(), 0);
+                continue;
+            }
+            // One sample per state reply, the reply on its way aside.
+            QVERIFY2(graph->dataCount() == replies || graph->dataCount() == replies - 1,
+                qPrintable(QStringLiteral("%1 samples after %2 replies").arg(graph->dataCount()).arg(replies)));
+            QString why;
+            QVERIFY2(graphHoldsSeries(graph, quantity * 4 + axis, why), qPrintable(why));
+        }
+    }
+}
+
+void TestModbusLink::configReplyRedrawsWithoutAdding()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    // One status poll 2 s after the start, the next one 10 s later.
+    t.period->setValue(10000);
+    t.plotting->setChecked(true);
+    QVERIFY(t.connectToSensor());
+    QTRY_COMPARE_WITH_TIMEOUT(t.canvas->graph(0)->dataCount(), 1, 5000);
+    QCOMPARE(t.canvas->graph(0)->data()->at(0)->value, 1.75);
+
+    // A change of quantity alone does not redraw; the next configuration reply does.
+    t.quantity->setCurrentIndex(1);
+    QCOMPARE(t.canvas->graph(0)->data()->at(0)->value, 1.75);
+    const int reads = configReads(t).size();
+    QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(t.canvas->graph(0)->data()->at(0)->value, 7.75, 5000);
+    QCOMPARE(configReads(t).size(), reads + 1);
+    QCOMPARE(stateReads(t).size(), 1);
+    for (int axis = 0; axis < 3; ++axis)
+        QCOMPARE(t.canvas->graph(axis)->dataCount(), 1);
+
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(configReads(t).size(), reads + 4, 5000);
+    t.quantity->setCurrentIndex(0);
+    QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(t.canvas->graph(0)->data()->at(0)->value, 1.75, 5000);
+    for (int axis = 0; axis < 3; ++axis)
+        QCOMPARE(t.canvas->graph(axis)->dataCount(), 1);
+}
+
+void TestModbusLink::failedReadDecodesNothing_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("onConfig");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("suffix");
+
+    QTest::newRow("state exception") << "exception 3 13 4" << false << "Ошибка чтения 1: "
+                                     << " (Modbus exception: 0x4)";
+    // Qt's master drops a frame with a bad checksum: the request runs out of time.
+    QTest::newRow("state bad crc") << "badcrc 3 13" << false << "Ошибка чтения 2: " << " (code: 0x5)";
+    QTest::newRow("state two registers too many")
+        << "countdelta 3 13 2" << false
+        << ModbusTexts::readMismatch(13, 34, 13, 36) << "";
+    QTest::newRow("state three registers short")
+        << "countdelta 3 13 -3" << false
+        << "Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: 34 с адреса 13, получено: 31 с адреса 13)"
+        << "";
+    QTest::newRow("configuration two registers too many")
+        << "countdelta 3 0 2" << true
+        << "Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: 13 с адреса 0, получено: 15 с адреса 0)"
+        << "";
+    QTest::newRow("configuration exception") << "exception 3 0 2" << true << "Ошибка чтения 1: "
+                                             << " (Modbus exception: 0x2)";
+}
+
+void TestModbusLink::failedReadDecodesNothing()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, onConfig);
+    QFETCH(QString, prefix);
+    QFETCH(QString, suffix);
+
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.link.command(QStringLiteral("freeze on")));
+    QVERIFY(t.link.command(QStringLiteral("setfloat 15 2.5")));
+    QVERIFY(t.connectToSensor());
+    StatusMessages messages(t.window->statusBar());
+    const auto failures = [&] {
+        QStringList found;
+        for (const QString& text : t.logStartingWith(prefix)) {
+            if (text.endsWith(suffix))
+                found << text;
+        }
+        return found.size();
+    };
+
+    if (onConfig) {
+        QVERIFY(t.link.command(QStringLiteral("set 12 77")));
+        QVERIFY(t.link.command(fault));
+        QTest::mouseClick(t.readButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(failures(), 1, 5000);
+        QCOMPARE(t.cfgValue(13), QStringLiteral("5"));
+        QVERIFY(t.link.command(QStringLiteral("clear")));
+        QTest::mouseClick(t.readButton, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(13), QStringLiteral("77"), 5000);
+    } else {
+        t.period->setValue(50);
+        QTRY_COMPARE_WITH_TIMEOUT(t.statusValue(3), QStringLiteral("2.500"), 5000);
+        const QStringList before = t.statusValues();
+        // New values behind the fault: every reply that shows them was decoded in spite of it.
+        QVERIFY(t.link.command(fault));
+        QVERIFY(t.link.command(QStringLiteral("setfloat 15 99")));
+        QVERIFY(t.link.command(QStringLiteral("set 13 4242")));
+        QTRY_VERIFY_WITH_TIMEOUT(failures() >= (fault.startsWith(QLatin1String("badcrc")) ? 1 : 3), 10000);
+        QCOMPARE(t.statusValues(), before);
+        QVERIFY(t.link.command(QStringLiteral("clear")));
+        QTRY_COMPARE_WITH_TIMEOUT(t.statusValue(3), QStringLiteral("99.000"), 10000);
+        QCOMPARE(t.statusValue(1), QStringLiteral("4242"));
+    }
+    QVERIFY(!messages.startingWith(prefix).isEmpty());
+    QString why;
+    QVERIFY2(errorsShownAreLogged(t, messages, why), qPrintable(why));
+    QVERIFY(t.linkConnected());
+}
+
+void TestModbusLink::silentSensorKeepsOneReadOutstanding()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 3, 5000);
+
+    t.link.clearJournal();
+    QVERIFY(t.link.command(QStringLiteral("silent all on")));
+    const auto silentReads = [&] {
+        return Journal::only(stateReads(t), [](const SensorLink::Request& r) { return r.action == QLatin1String("silent"); });
+    };
+    // Once the sensor saw a read it does not answer, every earlier reply is in.
+    QTRY_VERIFY_WITH_TIMEOUT(!silentReads().isEmpty(), 5000);
+    const QStringList shownBefore = t.statusValues();
+    const QPair<int, int> counterBefore = t.counterValues();
+
+    // Two requests with three retries each, four time-outs of 500 ms apart: nothing
+    // else is sent while one is outstanding, whatever the poll period.
+    QTRY_VERIFY_WITH_TIMEOUT(silentReads().size() >= 8, 10000);
+    const auto silent = silentReads();
+    for (int i = 1; i < silent.size(); ++i) {
+        QVERIFY2(silent.at(i).msec - silent.at(i - 1).msec >= 400, qPrintable(Journal::describe(silent)));
+    }
+    const auto all = t.link.journal();
+    QCOMPARE(Journal::only(all, [](const SensorLink::Request& r) { return r.action != QLatin1String("silent"); }).size(),
+        Journal::only(all, [&](const SensorLink::Request& r) { return r.msec < silent.first().msec; }).size());
+    const QPair<int, int> counterAfter = t.counterValues();
+    QVERIFY2(counterAfter.first - counterBefore.first <= 3,
+        qPrintable(QStringLiteral("%1 polls counted while two were sent").arg(counterAfter.first - counterBefore.first)));
+    QCOMPARE(counterAfter.second, counterBefore.second);
+    QCOMPARE(t.statusValues(), shownBefore);
+    QVERIFY(!t.logStartingWith(QStringLiteral("Ошибка чтения 2: ")).isEmpty());
+    for (const QString& text : t.logStartingWith(QStringLiteral("Ошибка чтения")))
+        QVERIFY2(text.startsWith(QStringLiteral("Ошибка чтения 2: ")) && text.endsWith(QStringLiteral(" (code: 0x5)")),
+            qPrintable(text));
+
+    // Back again: the poll goes on at its period, with no queue of reads to catch up.
+    t.link.clearJournal();
+    QVERIFY(t.link.command(QStringLiteral("silent all off")));
+    QVERIFY(runUntil([&] { return answeredStateReads(t).size() >= 6; }, 10000));
+    const auto back = stateReads(t);
+    for (int i = 1; i < back.size(); ++i)
+        QVERIFY2(back.at(i).msec - back.at(i - 1).msec >= 25, qPrintable(Journal::describe(back)));
+    QTRY_VERIFY_WITH_TIMEOUT(t.statusValues() != shownBefore, 5000);
+}
+
+void TestModbusLink::lineLossTakesLinkDown()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+
+    StatusMessages messages(t.window->statusBar());
+    int deviceErrors = 0;
+    QObject::connect(t.master(), &QModbusDevice::errorOccurred, [&](QModbusDevice::Error) { ++deviceErrors; });
+    const int loggedBefore = t.logTexts().size();
+    QElapsedTimer clock;
+    clock.start();
+    t.link.cutLine();
+    QTRY_COMPARE_WITH_TIMEOUT(t.openButton->text(), connectCaption, 5000);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!t.linkConnected());
+    QVERIFY(!t.readButton->isEnabled());
+    QVERIFY(!t.writeButton->isEnabled());
+
+    // Once the link is down the line raises nothing more and costs no time.
+    const int errorsAtDown = deviceErrors;
+    const qint64 cpuStart = cpuMsec();
+    QElapsedTimer window;
+    window.start();
+    QTest::qWait(1000);
+    const qint64 cpu = cpuMsec() - cpuStart;
+    QVERIFY2(cpu < window.elapsed() / 2, qPrintable(QStringLiteral("%1 ms CPU in %2 ms").arg(cpu).arg(window.elapsed())));
+    QVERIFY2(deviceErrors - errorsAtDown <= 2, qPrintable(QString::number(deviceErrors - errorsAtDown)));
+    QVERIFY2(messages.changes() <= 6, qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QVERIFY(!messages.shown().isEmpty());
+    QVERIFY2(t.logTexts().size() - loggedBefore <= 2, qPrintable(t.logTexts().join(QLatin1String(" / "))));
+    QCOMPARE(t.openButton->text(), connectCaption);
+
+    // A new line on the same path: connecting works again.
+    QVERIFY2(t.link.start(), qPrintable(t.link.errorString()));
+    t.link.clearJournal();
+    QVERIFY(t.connectToSensor());
+    QCOMPARE(t.openButton->text(), disconnectCaption);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+}
+
+void TestModbusLink::invalidSlaveAddressSendsNothing_data()
+{
+    QTest::addColumn<QString>("address");
+    // The status poll starts 2 s after the window: watched in one case only.
+    QTest::addColumn<bool>("watchPolls");
+    QTest::newRow("zero (broadcast)") << "0" << true;
+    QTest::newRow("248") << "248" << false;
+    QTest::newRow("letters") << "abc" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("negative") << "-1" << false;
+    QTest::newRow("fraction") << "1.5" << false;
+}
+
+void TestModbusLink::invalidSlaveAddressSendsNothing()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, watchPolls);
+
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    t.slave->setText(address);
+    StatusMessages messages(t.window->statusBar());
+    t.link.clearJournal();
+
+    const QString problem =
+        QStringLiteral("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(address);
+    const QString readText = QStringLiteral("Ошибка чтения: ") + problem;
+    const QString writeText = QStringLiteral("Ошибка записи 4: ") + problem;
+    const int refusedPolls = t.logCount(readText);
+    QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QCOMPARE(t.window->statusBar()->currentMessage(), readText);
+    QVERIFY(t.logCount(readText) > refusedPolls);
+
+    t.tick(3);
+    QTest::mouseClick(t.writeButton, Qt::LeftButton);
+    QVERIFY(messages.shown().contains(writeText));
+    QCOMPARE(t.logCount(writeText), 1);
+    QVERIFY(t.choiceColour(3) != QColor(Qt::green));
+
+    if (watchPolls) {
+        const int refused = t.logCount(readText);
+        QTRY_VERIFY_WITH_TIMEOUT(t.logCount(readText) >= refused + 3, 5000);
+    }
+    QVERIFY2(t.link.journal().isEmpty(), qPrintable(Journal::describe(t.link.journal())));
+    QVERIFY(t.linkConnected());
+    QString why;
+    QVERIFY2(errorsShownAreLogged(t, messages, why), qPrintable(why));
+
+    t.slave->setText(QStringLiteral("1"));
+    QTest::mouseClick(t.readButton, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!configReads(t).isEmpty(), 5000);
+}
+
+void TestModbusLink::unopenablePort_data()
+{
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("no such port") << false;
+    QTest::newRow("port held by another program") << true;
+}
+
+void TestModbusLink::unopenablePort()
+{
+    QFETCH(bool, busy);
+
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QSerialPort other(t.link.programPort());
+    QString port = t.dir.filePath(QStringLiteral("no-such-tty"));
+    if (busy) {
+        QVERIFY2(other.open(QIODevice::ReadWrite), qPrintable(other.errorString()));
+        port = t.link.programPort();
+    }
+    t.clickConnect(port);
+    QVERIFY2(t.window->statusBar()->currentMessage().startsWith(QStringLiteral("Ошибка подключения: ")),
+        qPrintable(t.window->statusBar()->currentMessage()));
+    QVERIFY(t.window->statusBar()->currentMessage().size() > QStringLiteral("Ошибка подключения: ").size());
+    QCOMPARE(t.openButton->text(), connectCaption);
+    QVERIFY(!t.readButton->isEnabled());
+    QVERIFY(!t.writeButton->isEnabled());
+    QVERIFY(!t.linkConnected());
+    QVERIFY(t.link.journal().isEmpty());
+
+    other.close();
+    QVERIFY(t.connectToSensor());
+    QCOMPARE(t.openButton->text(), disconnectCaption);
+}
+
+QTEST_MAIN(TestModbusLink)
+#include "tst_modbuslink.moc"
