@@ -65,24 +65,6 @@ int argValue(const QStringList& args, const QString& name, int fallback)
     return at >= 0 && at + 1 < args.size() ? args.at(at + 1).toInt() : fallback;
 }
 
-// QTest::qWait sleeps 10 ms between its turns of the event loop, which would be
-// measured as the link's own delay: wait in a plain event loop instead.
-bool runUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() >= timeoutMs)
-            loop.quit();
-    });
-    check.start(20);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
 void runFor(int ms)
 {
     QElapsedTimer clock;

@@ -765,7 +765,9 @@ void MainWindow::uartToggleConnect()
     serialPort->setStopBits(QSerialPort::StopBits(stopBits));
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (serialPort->open(QIODevice::ReadWrite)) {
+        // A new session starts clean: no half character, no half terminator.
         uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
+        pairedTerminatorExpected = QChar();
         return;
     }
     QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Выбранный порт недоступен"), QMessageBox::Ok);

@@ -67,21 +67,6 @@ inline QString describe(const QList<SensorLink::Request>& journal)
 // QTest::qWait and the QTRY macros sleep 10 ms between turns of the event loop,
 // which stretches every Modbus round trip to about 20 ms; where the spacing of
 // requests is measured, wait in a plain event loop instead.
-inline bool runUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() >= timeoutMs)
-            loop.quit();
-    });
-    check.start(5);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 class LinkedWindow
 {

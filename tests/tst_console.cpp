@@ -42,18 +42,6 @@ QAction* protocolItem(MainWindow& w, const QString& text)
     return nullptr;
 }
 
-QSerialPort* rawPort(MainWindow& w)
-{
-    // The master keeps its own port as its child; the console's is the window's own.
-    const auto ports = w.findChildren<QSerialPort*>(QString(), Qt::FindDirectChildrenOnly);
-    return ports.size() == 1 ? ports.first() : nullptr;
-}
-
-bool rawOpen(MainWindow& w)
-{
-    QSerialPort* port = rawPort(w);
-    return port && port->isOpen();
-}
 
 QByteArray utf8(const char* text)
 {

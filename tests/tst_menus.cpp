@@ -75,18 +75,6 @@ bool choose(MainWindow& w, const QString& title, const QString& text)
     return true;
 }
 
-QSerialPort* rawPort(MainWindow& w)
-{
-    // The master keeps its own port as its child; the console's is the window's own.
-    const auto ports = w.findChildren<QSerialPort*>(QString(), Qt::FindDirectChildrenOnly);
-    return ports.size() == 1 ? ports.first() : nullptr;
-}
-
-bool rawOpen(MainWindow& w)
-{
-    QSerialPort* port = rawPort(w);
-    return port && port->isOpen();
-}
 
 bool masterConnected(MainWindow& w)
 {

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
+#include <QSerialPort>
 
 #include "programdir.h"
 
@@ -69,4 +72,32 @@ void ModalWatcher::check()
         dialog->done(QDialog::Accepted);
     else
         modal->close();
+}
+
+bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() >= timeoutMs)
+            loop.quit();
+    });
+    check.start(checkEveryMs);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+QSerialPort* rawPort(QWidget& window)
+{
+    const auto ports = window.findChildren<QSerialPort*>(QString(), Qt::FindDirectChildrenOnly);
+    return ports.size() == 1 ? ports.first() : nullptr;
+}
+
+bool rawOpen(QWidget& window)
+{
+    QSerialPort* port = rawPort(window);
+    return port && port->isOpen();
 }

@@ -5,6 +5,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <functional>
+
+class QSerialPort;
 class QWidget;
 
 // A temporary program directory for one test: the program's file lookups (register
@@ -44,3 +47,12 @@ private:
 
 // The delivered register-table files.
 QString deliveredTablesDir();
+
+// Runs a plain event loop until `done` holds or the time is up. Unlike QTest::qWait it
+// does not sleep between turns, so Modbus round trips keep their real pace.
+bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs = 5);
+
+// The window's raw console port (its only direct QSerialPort child; the Modbus master
+// keeps its own port below itself), and whether it is open.
+QSerialPort* rawPort(QWidget& window);
+bool rawOpen(QWidget& window);
