@@ -14,6 +14,7 @@
 #include <QModbusDataUnit>
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTextCodec>
 #include <QThread>
@@ -778,19 +779,31 @@ void MainWindow::onUartReadyRead()
     QByteArray bytes = serialPort->readAll();
     bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\0') - bytes.begin()));
     uartRxBuffer += uartDecoder->toUnicode(bytes);
-    if (!pairedTerminatorExpected.isNull() && !uartRxBuffer.isEmpty()) {
-        if (uartRxBuffer.at(0) == pairedTerminatorExpected)
-            uartRxBuffer.remove(0, 1);
-        pairedTerminatorExpected = QChar();
-    }
     const QChar cr(u'\r');
     const QChar lf(u'\n');
-    while (!uartRxBuffer.isEmpty()) {
-        const int crAt = uartRxBuffer.indexOf(cr);
-        const int lfAt = uartRxBuffer.indexOf(lf);
-        if (crAt < 0 && lfAt < 0)
+    int start = 0;
+    if (!pairedTerminatorExpected.isNull() && !uartRxBuffer.isEmpty()) {
+        if (uartRxBuffer.at(0) == pairedTerminatorExpected)
+            start = 1;
+        pairedTerminatorExpected = QChar();
+    }
+    // Cut into lines; a line that reaches the limit is shown in pieces, wherever its bytes came.
+    for (;;) {
+        const int limit = std::min<int>(uartRxBuffer.size(), start + consoleLineLimit);
+        int end = start;
+        while (end < limit && uartRxBuffer.at(end) != cr && uartRxBuffer.at(end) != lf)
+            ++end;
+        if (end == uartRxBuffer.size() && end - start < consoleLineLimit)
             break;
-        const int end = crAt < 0 ? lfAt : (lfAt < 0 ? crAt : std::min(crAt, lfAt));
+        if (end == uartRxBuffer.size() || (end - start == consoleLineLimit && uartRxBuffer.at(end) != cr
+                                               && uartRxBuffer.at(end) != lf)) {
+            int cut = consoleLineLimit;
+            if (uartRxBuffer.at(start + cut - 1).isHighSurrogate())
+                --cut;
+            printConsole(uartRxBuffer.mid(start, cut));
+            start += cut;
+            continue;
+        }
         const QChar other = uartRxBuffer.at(end) == cr ? lf : cr;
         int terminatorLength = 1;
         if (end + 1 < uartRxBuffer.size()) {
@@ -799,18 +812,10 @@ void MainWindow::onUartReadyRead()
         } else {
             pairedTerminatorExpected = other;
         }
-        const QString line = uartRxBuffer.left(end);
-        uartRxBuffer.remove(0, end + terminatorLength);
-        printConsole(line);
+        printConsole(uartRxBuffer.mid(start, end - start));
+        start = end + terminatorLength;
     }
-    while (uartRxBuffer.size() >= consoleLineLimit) {
-        int cut = consoleLineLimit;
-        if (uartRxBuffer.at(cut - 1).isHighSurrogate())
-            --cut;
-        const QString line = uartRxBuffer.left(cut);
-        uartRxBuffer.remove(0, cut);
-        printConsole(line);
-    }
+    uartRxBuffer.remove(0, start);
 }
 
 void MainWindow::printConsole(QString string)
@@ -826,6 +831,9 @@ void MainWindow::printConsole(QString string)
 // Received text is shown as it is: never read as markup.
 void MainWindow::appendConsoleLine(const QString& text)
 {
+    // Like append: a view that was at the bottom stays there.
+    QScrollBar* bar = ui->console->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
     QTextCursor cursor(ui->console->document());
     cursor.movePosition(QTextCursor::End);
     if (!consoleEmpty)
@@ -834,6 +842,8 @@ void MainWindow::appendConsoleLine(const QString& text)
     format.setForeground(QColor(Qt::blue));
     cursor.insertText(text, format);
     consoleEmpty = false;
+    if (atBottom)
+        bar->setValue(bar->maximum());
 }
 
 void MainWindow::on_pushButton_sendUart_clicked()
@@ -936,6 +946,7 @@ void MainWindow::on_action_softwareIdData_triggered()
     // Released when closed, and never what keeps the program running.
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAttribute(Qt::WA_QuitOnClose, false);
+    softwareIdWindows.removeAll(nullptr);
     softwareIdWindows << dialog;
     dialog->show();
 }

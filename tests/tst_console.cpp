@@ -71,7 +71,8 @@ private slots:
     void timeStamps();
     void autoscroll_data();
     void autoscroll();
-    void longUnfinishedLineIsCut();
+    void longLineIsCut_data();
+    void longLineIsCut();
     void blockCountIsBounded();
     void eachLineOnceAfterManyOpens();
 
@@ -381,15 +382,18 @@ void TestConsole::timeStamps()
 void TestConsole::autoscroll_data()
 {
     QTest::addColumn<bool>("ticked");
-    QTest::newRow("ticked") << true;
-    QTest::newRow("not ticked") << false;
+    QTest::addColumn<bool>("readingTheEnd");
+    QTest::newRow("ticked") << true << false;
+    QTest::newRow("not ticked") << false << false;
+    QTest::newRow("not ticked, view at the bottom") << false << true;
 }
 
 // Autoscroll puts the cursor at the end after each line; without it the reader's
-// place stays where it was.
+// place stays where it was, and a view at the bottom follows the new lines.
 void TestConsole::autoscroll()
 {
     QFETCH(bool, ticked);
+    QFETCH(bool, readingTheEnd);
     QVERIFY(openConsole());
     QByteArray many;
     for (int i = 0; i < 200; ++i)
@@ -400,11 +404,18 @@ void TestConsole::autoscroll()
     QScrollBar* bar = m_console->verticalScrollBar();
     bar->setValue(0);
     QVERIFY(bar->maximum() > 0);
+    if (readingTheEnd)
+        bar->setValue(bar->maximum());
 
     m_window->findChild<QCheckBox*>(QStringLiteral("checkBox_consoleAutoscroll"))->setChecked(ticked);
+    const int maximumBefore = bar->maximum();
     QVERIFY(deliver("more\n"));
     QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 201, 5000);
-    if (ticked) {
+    if (readingTheEnd) {
+        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > maximumBefore, 5000);
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(m_console->textCursor().position(), 0);
+    } else if (ticked) {
         QVERIFY(m_console->textCursor().atEnd());
         QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 5000);
         QVERIFY(m_console->viewport()->rect().contains(m_console->cursorRect()));
@@ -414,27 +425,39 @@ void TestConsole::autoscroll()
     }
 }
 
-// A device that never ends its line gets it cut at the limit, never halfway through
-// a character; and the cut falls in the same places however the bytes came.
-void TestConsole::longUnfinishedLineIsCut()
+void TestConsole::longLineIsCut_data()
 {
+    QTest::addColumn<QList<int>>("cuts");
+    QTest::newRow("whole line in one arrival") << QList<int>();
+    QTest::newRow("in pieces") << QList<int>({100, 2 * MainWindow::consoleLineLimit});
+    QTest::newRow("unfinished, then ended") << QList<int>({2 * MainWindow::consoleLineLimit + 4});
+}
+
+// A line longer than the limit is cut at the limit, never halfway through a character,
+// and the cut falls in the same places however the bytes came.
+void TestConsole::longLineIsCut()
+{
+    QFETCH(QList<int>, cuts);
     const int limit = MainWindow::consoleLineLimit;
     QVERIFY(openConsole());
     const QString smile = QString::fromUtf8("\xf0\x9f\x98\x80");
     const QString endless = QString(limit - 1, QLatin1Char('x')) + smile + QString(limit, QLatin1Char('y'));
-    const QByteArray bytes = endless.toUtf8();
-    QVERIFY(deliver(bytes.left(100)));
-    QVERIFY(deliver(bytes.mid(100)));
-    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 2, 5000);
-    QVERIFY(deliver("tail\n"));
-    QTRY_COMPARE_WITH_TIMEOUT(lines().size(), 3, 5000);
+    const QByteArray bytes = endless.toUtf8() + "tail\n";
+    int from = 0;
+    for (int cut : cuts << bytes.size()) {
+        QVERIFY(deliver(bytes.mid(from, cut - from)));
+        from = cut;
+    }
+    const QString expected = endless + QStringLiteral("tail");
+    QTRY_COMPARE_WITH_TIMEOUT(lines().join(QString()), expected, 5000);
     const QStringList got = lines();
+    QCOMPARE(got.size(), 3);
     for (const QString& line : got) {
         QVERIFY(line.size() <= limit);
         QVERIFY(!line.isEmpty() && !line.back().isHighSurrogate() && !line.front().isLowSurrogate());
     }
-    QCOMPARE(got.join(QString()), endless + QStringLiteral("tail"));
     QCOMPARE(got.at(0), QString(limit - 1, QLatin1Char('x')));
+    QCOMPARE(got.at(1), smile + QString(limit - 2, QLatin1Char('y')));
 }
 
 // A device that talks for hours must not grow the console without end, also after the
