@@ -33,13 +33,19 @@ void appendFixed(QByteArray& out, double value, int decimals)
     out.append(buffer, int(result.ptr - buffer));
 }
 
-QByteArray vibroCsv(const VibroSeries (&axes)[VibroAxisCount], bool withHeader)
+bool writeVibroCsv(QIODevice& device, const VibroSeries (&axes)[VibroAxisCount], bool withHeader, int chunkBytes)
 {
+    // Built and written a piece at a time: a table of a long run may pass what one QByteArray holds.
     QByteArray out;
-    const int rows = axes[Z].values.size();
-    out.reserve(rows * 64 + 16);
+    out.reserve(chunkBytes + 256);
+    const auto flush = [&] {
+        const bool written = device.write(out) == out.size();
+        out.clear();
+        return written;
+    };
     if (withHeader)
         out.append("time,X,Y,Z,M\n");
+    const int rows = axes[Z].values.size();
     for (int i = 0; i < rows; ++i) {
         if (i < axes[X].keys.size())
             appendFixed(out, axes[X].keys.at(i), 0);
@@ -49,6 +55,8 @@ QByteArray vibroCsv(const VibroSeries (&axes)[VibroAxisCount], bool withHeader)
                 appendFixed(out, axes[axis].values.at(i), 8);
         }
         out.append('\n');
+        if (out.size() >= chunkBytes && !flush())
+            return false;
     }
-    return out;
+    return out.isEmpty() || flush();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 
 #include "vibroseries.h"
 
@@ -8,7 +9,9 @@
 // QString::number(value, 'f', decimals) writes it, only faster.
 void appendFixed(QByteArray& out, double value, int decimals);
 
-// The CSV table of one quantity: an optional "time,X,Y,Z,M" header, then one row per
-// value of the Z series with the X key and the X, Y, Z and M values; a series that is
-// shorter than Z leaves its field empty.
-QByteArray vibroCsv(const VibroSeries (&axes)[VibroAxisCount], bool withHeader);
+// Writes the CSV table of one quantity to `device` in pieces of about `chunkBytes`: an
+// optional "time,X,Y,Z,M" header, then one row per value of the Z series with the X key
+// and the X, Y, Z and M values; a series that is shorter than Z leaves its field empty.
+// False when a write fell short.
+bool writeVibroCsv(QIODevice& device, const VibroSeries (&axes)[VibroAxisCount], bool withHeader,
+    int chunkBytes = 1 << 20);

@@ -303,11 +303,10 @@ void GraphDrawer::exportDataTxt()
     QStringList failed;
     for (int quantity = 0; quantity < VibroQuantityCount; ++quantity) {
         const QString name = tr(tableNames[quantity]).arg(time, date);
-        const QByteArray table = vibroCsv(series[quantity], quantity == Acceleration);
         QSaveFile file(folder + QLatin1Char('/') + name);
         // Unbuffered, so that a failed write shows in the count (see exportDataPng).
         const bool saved = folderReady && file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)
-            && file.write(table) == table.size() && file.commit();
+            && writeVibroCsv(file, series[quantity], quantity == Acceleration) && file.commit();
         if (!saved)
             failed << name;
     }
