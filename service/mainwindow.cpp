@@ -418,7 +418,6 @@ void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
 
 void MainWindow::showReadResult(int startAddress, QList<quint16> values)
 {
-    const bool plotting = ui->checkBox_need_to_plot->isChecked();
     quint32 pairingWord = 0;
     for (int i = 0; i < values.size(); ++i) {
         const int address = startAddress + i;
@@ -434,7 +433,7 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
         } else if (address >= addressRegStateStart && address <= addressRegStateEnd) {
             pairingWord = (pairingWord & 0xffff0000u) | value;
             const float pairValue = floatFromRegisterPair(quint16(pairingWord >> 16), value);
-            if (plotting) {
+            if (ui->checkBox_need_to_plot->isChecked()) {
                 const auto target = graphDrawer->seriesForRegister(address - addressRegStateStart);
                 if (target.first && target.second) {
                     target.first->append(double(pollsSent));
@@ -461,7 +460,8 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
             ++statusValuesReceived;
         }
     }
-    if (plotting)
+    // Read again: a warning box opened above runs its own event loop.
+    if (ui->checkBox_need_to_plot->isChecked())
         graphDrawer->plotVibroparameter(ui->comboBox_vibroparameter->currentText());
 }
 
