@@ -64,3 +64,12 @@ QString ModbusTexts::writeFailed(const QModbusReply& reply)
 {
     return writeFailed(reply.error(), reply.errorString(), exceptionCodeOf(reply));
 }
+
+QString ModbusTexts::writeMismatch(int requestedAddress, int requestedCount, int confirmedAddress, int confirmedCount)
+{
+    return tr("Ошибка записи 3: ответ не соответствует запросу (записано регистров: %1 с адреса %2, подтверждено: %3 с адреса %4)")
+        .arg(requestedCount)
+        .arg(requestedAddress)
+        .arg(confirmedCount)
+        .arg(confirmedAddress);
+}

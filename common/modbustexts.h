@@ -14,4 +14,5 @@ QString readMismatch(int requestedStart, int requestedCount, int receivedStart, 
 QString writeRefused(const QString& reason);
 QString writeFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode);
 QString writeFailed(const QModbusReply& reply);
+QString writeMismatch(int requestedAddress, int requestedCount, int confirmedAddress, int confirmedCount);
 }

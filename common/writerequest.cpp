@@ -21,3 +21,13 @@ QModbusRequest writeRegistersRequest(int address, const QList<quint16>& values)
 {
     return QModbusRequest(QModbusPdu::WriteMultipleRegisters, writeRegistersData(address, values));
 }
+
+bool writeRegistersEcho(const QModbusResponse& response, int& address, int& count)
+{
+    const QByteArray data = response.data();
+    if (response.functionCode() != QModbusPdu::WriteMultipleRegisters || data.size() != 4)
+        return false;
+    address = (quint8(data.at(0)) << 8) | quint8(data.at(1));
+    count = (quint8(data.at(2)) << 8) | quint8(data.at(3));
+    return true;
+}

@@ -497,24 +497,37 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
         writeFinished = true;
         return;
     }
-    connect(reply, &QModbusReply::finished, this, [this, reply, request] { writeReplyHandler(reply, request); });
+    const int count = values.size();
+    connect(reply, &QModbusReply::finished, this,
+        [this, reply, request, address, count] { writeReplyHandler(reply, request, address, count); });
 }
 
-void MainWindow::writeReplyHandler(QModbusReply* reply, quint64 request)
+void MainWindow::writeReplyHandler(QModbusReply* reply, quint64 request, int address, int count)
 {
     reply->deleteLater();
     // A reply whose wait has already given up no longer decides anything.
     if (request != writeRequestNumber || writeFinished)
         return;
+    writeFinished = true;
     if (reply->error() != QModbusDevice::NoError) {
         const QString text = ModbusTexts::writeFailed(*reply);
         statusBar()->showMessage(text, 3000);
         log(text);
-    } else {
-        writeSucceeded = true;
-        statusBar()->showMessage(tr("Успешно!"), 3000);
+        return;
     }
-    writeFinished = true;
+    // The master pairs a reply with its request by server and function only: a late
+    // answer to an earlier write must not confirm this one.
+    int confirmedAddress = -1;
+    int confirmedCount = -1;
+    if (!writeRegistersEcho(reply->rawResult(), confirmedAddress, confirmedCount) || confirmedAddress != address
+        || confirmedCount != count) {
+        const QString text = ModbusTexts::writeMismatch(address, count, confirmedAddress, confirmedCount);
+        statusBar()->showMessage(text, 3000);
+        log(text);
+        return;
+    }
+    writeSucceeded = true;
+    statusBar()->showMessage(tr("Успешно!"), 3000);
 }
 
 void MainWindow::waitForWrite()

@@ -82,7 +82,7 @@ private:
     QModbusReply* readRegisters(int address, quint16 count);
     void showReadResult(int startAddress, QList<quint16> values);
     void writeRegistersRaw(int address, QList<quint16> values);
-    void writeReplyHandler(QModbusReply* reply, quint64 request);
+    void writeReplyHandler(QModbusReply* reply, quint64 request, int address, int count);
     void waitForWrite();
     void modbusErrorHandler(QModbusDevice::Error error);
     void handleLinkLoss();

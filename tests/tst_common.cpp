@@ -67,6 +67,8 @@ private slots:
     void writeData_data();
     void writeData();
     void writeRequestIsFunction16();
+    void writeEcho_data();
+    void writeEcho();
 
     void readTexts_data();
     void readTexts();
@@ -168,6 +170,38 @@ void TestCommon::writeRequestIsFunction16()
 }
 
 // ---- Modbus error texts ----
+
+void TestCommon::writeEcho_data()
+{
+    QTest::addColumn<int>("function");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("wellFormed");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("count");
+
+    const int write16 = QModbusPdu::WriteMultipleRegisters;
+    QTest::newRow("register 5, one") << write16 << QByteArray::fromHex("00050001") << true << 5 << 1;
+    QTest::newRow("high bytes") << write16 << QByteArray::fromHex("ff017b02") << true << 0xff01 << 0x7b02;
+    QTest::newRow("too short") << write16 << QByteArray::fromHex("000500") << false << -1 << -1;
+    QTest::newRow("too long") << write16 << QByteArray::fromHex("0005000100") << false << -1 << -1;
+    QTest::newRow("other function") << int(QModbusPdu::WriteSingleRegister) << QByteArray::fromHex("00050001")
+                                    << false << -1 << -1;
+}
+
+void TestCommon::writeEcho()
+{
+    QFETCH(int, function);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, wellFormed);
+    QFETCH(int, address);
+    QFETCH(int, count);
+    int gotAddress = -1;
+    int gotCount = -1;
+    const QModbusResponse response(QModbusPdu::FunctionCode(function), data);
+    QCOMPARE(writeRegistersEcho(response, gotAddress, gotCount), wellFormed);
+    QCOMPARE(gotAddress, address);
+    QCOMPARE(gotCount, count);
+}
 
 void TestCommon::readTexts_data()
 {

@@ -109,6 +109,7 @@ private slots:
     void writesTickedRowsInOrder();
     void failedWrite_data();
     void failedWrite();
+    void confirmationOfOtherRegisters();
     void measurementMode_data();
     void measurementMode();
     void invalidValueIsNotWritten_data();
@@ -251,6 +252,27 @@ void TestWritePass::failedWrite()
     QCOMPARE(t.cfgValue(colour3 == QLatin1String("green") ? 3 : 6),
         colour3 == QLatin1String("green") ? QStringLiteral("90") : QStringLiteral("-5"));
     QVERIFY(t.writeButton->isEnabled());
+}
+
+// The master takes any function-16 answer from the sensor as the reply: one that
+// confirms other registers than were written confirms nothing.
+void TestWritePass::confirmationOfOtherRegisters()
+{
+    LinkedWindow t;
+    QVERIFY(ready(t));
+    StatusMessages messages(t.window->statusBar());
+    QVERIFY(t.link.command(QStringLiteral("countdelta 16 5 1 1")));
+    t.setCfgValue(6, QStringLiteral("-5"));
+    t.tick(6);
+    QTest::mouseClick(t.writeButton, Qt::LeftButton);
+
+    QCOMPARE(writesSeen(t), (QStringList {"0:0:ok", "5:65531:countdelta"}));
+    QCOMPARE(t.choiceColour(6), QColor(Qt::red));
+    const QString expected = QStringLiteral("Ошибка записи 3: ответ не соответствует запросу "
+                                            "(записано регистров: 1 с адреса 5, подтверждено: 2 с адреса 5)");
+    QCOMPARE(writeErrors(messages.shown()), QStringList {expected});
+    QCOMPARE(writeErrors(t.logTexts()), QStringList {expected});
+    QTRY_VERIFY_WITH_TIMEOUT(configReadAfterWrites(t), 5000);
 }
 
 void TestWritePass::measurementMode_data()
