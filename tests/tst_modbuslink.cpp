@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QModbusRtuSerialMaster>
 #include <QPointer>
@@ -102,6 +103,8 @@ private slots:
     void versionCheckedOnEveryConnect();
     void unknownVersionWarnsOnceAndKeepsMap();
     void statusPollDecodesState();
+    void valuesFollowTheirDescriptions();
+    void tablesWithoutFileTakeNoValues();
     void pollFeedsPlot_data();
     void pollFeedsPlot();
     void configReplyRedrawsWithoutAdding();
@@ -351,6 +354,63 @@ void TestModbusLink::statusPollDecodesState()
     // replies is the count of answered reads, or one less while a reply is on the way.
     QTRY_COMPARE_WITH_TIMEOUT(t.logCount(QStringLiteral("Empty data from sensor")), answeredStateReads(t).size(), 5000);
     QVERIFY(t.logTexts().size() == t.logCount(QStringLiteral("Empty data from sensor")));
+}
+
+// A register-table file may hide a state entry ("параметр") before shown ones: each
+// value still lands in the row that names it.
+void TestModbusLink::valuesFollowTheirDescriptions()
+{
+    LinkedWindow t;
+    QByteArray table;
+    for (int k = 0; k <= 12; ++k)
+        table += "R" + QByteArray::number(k) + "=Настройка " + QByteArray::number(k) + "\n";
+    for (int index = 13; index <= 46; ++index) {
+        const bool hidden = index == 13 || index == 16;
+        table += "R" + QByteArray::number(index) + "=" + (hidden ? "Резервный параметр" : "Величина ")
+            + QByteArray::number(index) + "\n";
+    }
+    QVERIFY(t.dir.writeFile(QStringLiteral("table_12.rgt"), table));
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    for (const char* command : {"freeze on", "set 14 77", "setfloat 15 1.5", "setfloat 17 2.5", "setfloat 19 3.5",
+             "setfloat 21 4.5"})
+        QVERIFY(t.link.command(QString::fromLatin1(command)));
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(t.counterValues().first >= 3 && !t.statusValue(4).isEmpty(), 5000);
+
+    QCOMPARE(t.status->rowCount(), 1 + 32);
+    const struct {
+        int row;
+        const char* label;
+        const char* description;
+        const char* value;
+    } rows[] = {{1, "14", "Величина 14", "77"}, {2, "15", "Величина 15", "1.500"}, {3, "19", "Величина 17", "3.500"},
+        {4, "21", "Величина 18", "4.500"}};
+    for (const auto& r : rows) {
+        QCOMPARE(t.status->item(r.row, 0)->text(), QString::fromLatin1(r.label));
+        QCOMPARE(t.status->item(r.row, 1)->text(), QString::fromUtf8(r.description));
+        QCOMPARE(t.statusValue(r.row), QString::fromLatin1(r.value));
+    }
+    QVERIFY(!t.statusValues().contains(QStringLiteral("2.500")));
+}
+
+// Without a register-table file both tables hold their caption row only; replies
+// then write no cell and leave the captions as they are.
+void TestModbusLink::tablesWithoutFileTakeNoValues()
+{
+    LinkedWindow t;
+    QVERIFY(QFile::remove(t.dir.filePath(QStringLiteral("table_12.rgt"))));
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    t.clickConnect(t.link.programPort());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 3, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(Journal::only(t.link.journal(), Journal::isConfigRead).size() >= 2, 10000);
+    for (QTableWidget* table : {t.cfg, t.status}) {
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Адрес"));
+        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("Значение"));
+    }
+    QVERIFY(t.linkConnected());
 }
 
 void TestModbusLink::pollFeedsPlot_data()
