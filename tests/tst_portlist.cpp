@@ -46,6 +46,7 @@ void TestPortList::merge_data()
     QTest::newRow("nothing changes") << abc << 1 << abc << abc << "b";
     QTest::newRow("same ports, other order") << abc << 2 << QStringList{"c", "b", "a"} << abc << "c";
     QTest::newRow("one removed") << abc << 2 << QStringList{"a", "c"} << QStringList{"a", "c"} << "c";
+    QTest::newRow("current removed") << abc << 1 << QStringList{"a", "c"} << QStringList{"a", "c"} << "c";
     QTest::newRow("all before current removed") << abc << 2 << QStringList{"c"} << QStringList{"c"} << "c";
     QTest::newRow("new appended, not sorted in")
         << QStringList{"b", "d"} << 1 << QStringList{"a", "b", "c", "d", "e"} << QStringList{"b", "d", "a", "c", "e"}
