@@ -802,14 +802,14 @@ void MainWindow::onUartReadyRead()
     }
     // Cut into lines; a line that reaches the limit is shown in pieces, wherever its bytes came.
     for (;;) {
-        const int limit = std::min<int>(uartRxBuffer.size(), start + consoleLineLimit);
+        // One character past the limit, so that a terminator right after a full line still ends it.
+        const int scanEnd = std::min<int>(uartRxBuffer.size(), start + consoleLineLimit + 1);
         int end = start;
-        while (end < limit && uartRxBuffer.at(end) != cr && uartRxBuffer.at(end) != lf)
+        while (end < scanEnd && uartRxBuffer.at(end) != cr && uartRxBuffer.at(end) != lf)
             ++end;
-        if (end == uartRxBuffer.size() && end - start < consoleLineLimit)
-            break;
-        if (end == uartRxBuffer.size() || (end - start == consoleLineLimit && uartRxBuffer.at(end) != cr
-                                               && uartRxBuffer.at(end) != lf)) {
+        if (end == scanEnd) {
+            if (end - start < consoleLineLimit)
+                break;
             int cut = consoleLineLimit;
             if (uartRxBuffer.at(start + cut - 1).isHighSurrogate())
                 --cut;
