@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// The value cells of the configuration table. A cell shows a register's value times
+// `displayScale` (register 2 is shown ten times its raw value); the write pass takes
+// back only a whole decimal number whose raw value fits a register as signed or
+// unsigned 16 bits.
+namespace CellValue {
+// The lowest and highest number a cell of that scale may show: -32768 and 65535 times it.
+qint64 lowest(int displayScale);
+qint64 highest(int displayScale);
+// The raw register value of `text`, the shown number divided by the scale, truncated
+// toward zero. False, leaving `value` alone, for text that is no whole number or lies
+// outside the range above.
+bool toRegister(const QString& text, int displayScale, quint16& value);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QTextDecoder;
+
+// Cuts the bytes that a raw serial line delivers into the lines of the console: UTF-8
+// decoded with a decoder that keeps its state across arrivals, NUL bytes dropped, lines
+// ended by CR, LF, CR LF or LF CR (a pair split between two arrivals is one terminator),
+// and a line that reaches `lineLimit` characters without an end shown in pieces of that
+// length. The pieces fall in the same places however the bytes were chunked.
+class ConsoleLineSplitter
+{
+public:
+    explicit ConsoleLineSplitter(int lineLimit);
+    ~ConsoleLineSplitter();
+    ConsoleLineSplitter(const ConsoleLineSplitter&) = delete;
+    ConsoleLineSplitter& operator=(const ConsoleLineSplitter&) = delete;
+
+    // The complete lines (and full pieces) that `bytes` finishes, in order.
+    QStringList feed(const QByteArray& bytes);
+    // Forgets any half character, half line and half terminator: a new session.
+    void reset();
+
+private:
+    int lineLimit;
+    std::unique_ptr<QTextDecoder> decoder;
+    QString pending;
+    QChar pairedTerminatorExpected;
+};

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMetaType>
+#include <QModbusDataUnit>
+#include <QModbusDevice>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QString>
+#include <QTimer>
+
+class QModbusClient;
+class QModbusReply;
+
+// What became of one request.
+struct ModbusOutcome {
+    enum Kind {
+        Done,     // answered, and the answer names the registers asked for
+        Refused,  // never sent: the slave address is not 1..247, or the master would not take it
+        Failed,   // the master finished it with an error (exception, time-out, ...)
+        Mismatch, // answered for other registers than were asked for
+        GivenUp,  // the master did not finish it within the bound after it went out
+        Dropped   // dropped unsent, or aborted by a disconnect: nothing to report
+    };
+    Kind kind = Dropped;
+    quint64 id = 0;
+    bool isWrite = false;
+    bool statusRead = false;
+    int requestedStart = 0;
+    int requestedCount = 0;
+    // Refused: the reason. Failed and GivenUp: the error, its text and the exception code
+    // of the answer (0xff when there is none).
+    QModbusDevice::Error error = QModbusDevice::NoError;
+    QString errorString;
+    int exceptionCode = 0xff;
+    // Mismatch: the start and count that the answer named (-1 when a write echo could not
+    // be read).
+    int receivedStart = -1;
+    int receivedCount = -1;
+    // Done reads: the registers read.
+    QModbusDataUnit unit;
+};
+Q_DECLARE_METATYPE(ModbusOutcome)
+
+// The traffic with a window's Modbus master. It hands the master one request at a time,
+// so what the master holds is always on the line and a request dropped before it goes
+// out never reaches the sensor; checks every answer against its request; keeps at most
+// one status read outstanding; notices once that the line went away and takes the
+// master down outside the port's own signal; and waits for writes within a bound counted
+// from when each write goes out. It reports outcomes and shows or logs nothing itself.
+class ModbusLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Added to the master's own time-out and retries before a request on the line is
+    // given up; a master that works always finishes well within it.
+    static constexpr int givenUpMarginMs = 1000;
+
+    // Works on `device`, which stays the caller's; the link is usually its child.
+    explicit ModbusLink(QModbusClient* device, QObject* parent = nullptr);
+    ~ModbusLink() override;
+
+    // The slave address of a request: a whole decimal number from 1 to 247. Otherwise
+    // false with the reason in `problem`.
+    static bool slaveAddress(const QString& text, int& address, QString& problem);
+
+    bool connected() const;
+    // Connects with the parameters already set on the master; false with the master's
+    // error text when it fails.
+    bool connectDevice();
+    // Disconnects the master. Requests not yet sent are dropped and the one on the line is
+    // aborted; none of them is reported as a failure.
+    void disconnectDevice();
+
+    // Queues a function-3 read of holding registers. `finished` reports the outcome, at
+    // once when the request is refused. A status read is refused silently (returns 0)
+    // while another status read is outstanding; otherwise returns the request's id.
+    quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
+    bool statusReadOutstanding() const;
+
+    // Queues a function-16 write of `values` from `address` (its low 16 bits are sent).
+    // Done only when the echo names the registers written.
+    quint64 write(const QString& slaveText, int address, const QList<quint16>& values);
+
+    // Runs the event loop, with a 10 ms blocking sleep after each turn, until request `id`
+    // has its outcome. Returns at once for an id that is not outstanding.
+    void waitFor(quint64 id);
+    bool outstanding(quint64 id) const;
+
+    // The bound after which a request that went out is given up.
+    int givenUpAfterMs() const;
+
+signals:
+    void finished(const ModbusOutcome& outcome);
+    // The master's own errors, one report per fault: none once the line is known lost.
+    void deviceError(QModbusDevice::Error error, const QString& text);
+    // The line went away (or the master stopped finishing requests): the master has been
+    // disconnected and every request dropped.
+    void lineLost();
+
+private:
+    struct Request {
+        quint64 id = 0;
+        bool isWrite = false;
+        bool statusRead = false;
+        int server = 0;
+        int start = 0;
+        QList<quint16> values; // writes
+        int count = 0;
+    };
+
+    void enqueue(const Request& request);
+    void sendNext();
+    void dispatch(const Request& request);
+    void onReplyFinished(QModbusReply* reply);
+    void onGuardExpired();
+    void onDeviceError(QModbusDevice::Error error);
+    void onStateChanged(QModbusDevice::State state);
+    void takeLinkDown();
+    void dropAll();
+    void report(ModbusOutcome outcome);
+    ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
+
+    QPointer<QModbusClient> device;
+    QQueue<Request> queue;
+    Request onLine;
+    QPointer<QModbusReply> onLineReply;
+    bool haveOnLine = false;
+    QTimer guard;
+    quint64 lastId = 0;
+    bool linkLossQueued = false;
+    bool disconnecting = false;
+};
