@@ -73,3 +73,9 @@ QString ModbusTexts::writeMismatch(int requestedAddress, int requestedCount, int
         .arg(confirmedCount)
         .arg(confirmedAddress);
 }
+
+QString ModbusTexts::writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest)
+{
+    return tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
+        .arg(text, QString::number(address), QString::number(lowest), QString::number(highest));
+}

@@ -15,4 +15,6 @@ QString writeRefused(const QString& reason);
 QString writeFailed(QModbusDevice::Error error, const QString& errorString, int exceptionCode);
 QString writeFailed(const QModbusReply& reply);
 QString writeMismatch(int requestedAddress, int requestedCount, int confirmedAddress, int confirmedCount);
+// A value cell whose text is no whole number from `lowest` to `highest`: nothing is written.
+QString writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest);
 }
