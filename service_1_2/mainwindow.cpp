@@ -1,0 +1,644 @@
+#include "mainwindow.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QModbusRtuSerialMaster>
+#include <QMouseEvent>
+#include <QSerialPortInfo>
+#include <QStatusBar>
+#include <QThread>
+#include <QVariant>
+
+#include "cellvalue.h"
+#include "logfile.h"
+#include "modbustexts.h"
+#include "programdir.h"
+#include "registerpair.h"
+#include "registertablefile.h"
+#include "ui_mainwindow.h"
+#include "wholefile.h"
+#include "windowrules.h"
+
+namespace {
+#ifdef TARVEX_EDITION_1_2
+const char* const windowTitleText = "Tarvex-Сервис v1.2";
+#else
+const char* const windowTitleText = "Tarvex-Сервис v1.2.1";
+const int measurementModeRow = 10;
+#endif
+const int configFirst = 0;
+const int configCount = 13;
+const int stateFirst = 13;
+const int stateLast = 28;
+const int stateCount = 16;
+const int registerCount = 29;
+// Register 2 is shown ten times its raw value.
+const int scaledRegisterRow = 3;
+
+void dropSelectAndEdit(QTableWidgetItem* item)
+{
+    item->setFlags(item->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEditable));
+}
+
+void setCaptionRow(QTableWidget* table, const QStringList& captions)
+{
+    for (int column = 0; column < table->columnCount(); ++column) {
+        auto* item = new QTableWidgetItem();
+        table->setItem(0, column, item);
+        dropSelectAndEdit(item);
+    }
+    for (int column = 0; column < captions.size(); ++column) {
+        if (QTableWidgetItem* item = table->item(0, column))
+            item->setData(Qt::DisplayRole, captions.at(column));
+    }
+}
+
+QTableWidgetItem* leftItem(const QString& text)
+{
+    auto* item = new QTableWidgetItem(text);
+    item->setData(Qt::TextAlignmentRole, int(Qt::AlignLeft));
+    return item;
+}
+
+void appendSample(VibroSeries& series, int key, float value)
+{
+    series.keys.append(double(key));
+    series.values.append(double(value));
+}
+
+void setValueText(QTableWidget* table, int row, const QString& text)
+{
+    if (QTableWidgetItem* cell = table->item(row, 2))
+        cell->setText(text);
+}
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    ui = new Ui_MainWindow;
+    ui->setupUi(this);
+#ifdef TARVEX_EDITION_1_2
+    ui->tabWidget->setCurrentIndex(2);
+#endif
+    dragging = false;
+    connect(ui->canvas, SIGNAL(mouseMove(QMouseEvent*)), this, SLOT(slotMouseMove(QMouseEvent*)));
+    connect(ui->canvas, SIGNAL(mouseDoubleClick(QMouseEvent*)), this, SLOT(slotMouseDoubleClick(QMouseEvent*)));
+    connect(ui->canvas, SIGNAL(mousePress(QMouseEvent*)), this, SLOT(slotMousePress(QMouseEvent*)));
+    connect(ui->canvas, SIGNAL(mouseRelease(QMouseEvent*)), this, SLOT(slotMouseRelease(QMouseEvent*)));
+    ui->canvas->addGraph();
+    ui->canvas->setInteraction(QCP::iRangeDrag, true);
+    ui->canvas->setInteraction(QCP::iRangeZoom, true);
+}
+
+MainWindow::~MainWindow()
+{
+    // Nothing of the timer, the master or the link may reach the window once its form
+    // is gone: the master's state changes while it closes, replies are aborted.
+    statusTimer.stop();
+    if (modbusDevice)
+        modbusDevice->disconnect(this);
+    if (link) {
+        link->disconnect(this);
+        if (link->connected())
+            link->disconnectDevice();
+    }
+    delete ui;
+    ui = nullptr;
+}
+
+void MainWindow::initiate()
+{
+    ui->tabWidget->setCurrentIndex(0);
+    ui->pushButtonCfgRead->setEnabled(false);
+    ui->pushButtonCfgWrite->setEnabled(false);
+    setWindowTitle(QString::fromUtf8(windowTitleText));
+
+    for (int i = 0; i < registerCount; ++i)
+        regDescriptions << tr("Параметр %1").arg(i);
+    if (!readRegisterDescriptions(ProgramDir::filePath(QStringLiteral("Names.txt")), regDescriptions))
+        statusBar()->showMessage(tr("Файл с описанием не найден "), 3000);
+    buildConfigTable();
+    buildStatusTable();
+
+    ui->comboBoxPorts->clear();
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
+        ui->comboBoxPorts->addItem(port.portName());
+
+    modbusDevice = new QModbusRtuSerialMaster(this);
+    link = new ModbusLink(modbusDevice, this);
+    connect(link, &ModbusLink::deviceError, this,
+        [this](QModbusDevice::Error, const QString& text) { modbusErrorHandler(text); });
+    connect(link, &ModbusLink::lineLost, this, &MainWindow::onLineLost);
+    connect(link, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
+        if (outcome.isWrite)
+            writeReplyHandler(outcome);
+        else
+            readReady(outcome);
+    });
+    connect(modbusDevice, &QModbusDevice::stateChanged, this, &MainWindow::onStateChanged);
+
+    ui->tabWidget->setCurrentIndex(0);
+    pollsSent = 0;
+    statusValuesReceived = 0;
+    statusTimer.start(2000);
+    connect(&statusTimer, SIGNAL(timeout()), this, SLOT(slotTimerTimeout()));
+}
+
+// ---- register tables ----
+
+void MainWindow::buildConfigTable()
+{
+    QTableWidget* table = ui->tableCfg;
+    setCaptionRow(table, {tr("Адрес"), tr("Обозначение"), tr("Значение"), tr("Выбор")});
+    for (int row = 1; row <= configCount; ++row) {
+        const int address = row - 1;
+        table->insertRow(row);
+        auto* number = leftItem(QString::number(address));
+        auto* description = leftItem(tr("%1").arg(regDescriptions.at(address)));
+        auto* choice = new QTableWidgetItem();
+        if (row != 1)
+            choice->setCheckState(Qt::Unchecked);
+        table->setItem(row, 0, number);
+        table->setItem(row, 1, description);
+        table->setItem(row, 2, leftItem(QString()));
+        table->setItem(row, 3, choice);
+        dropSelectAndEdit(number);
+        dropSelectAndEdit(description);
+        dropSelectAndEdit(choice);
+    }
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Stretch);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::Fixed);
+    header->setSectionResizeMode(3, QHeaderView::Fixed);
+    table->setColumnWidth(0, 80);
+    table->setColumnWidth(2, 160);
+    table->setColumnWidth(3, 80);
+}
+
+void MainWindow::buildStatusTable()
+{
+    QTableWidget* table = ui->tableStatus;
+    setCaptionRow(table, {tr("Адрес"), tr("Обозначение"), tr("Значение")});
+    for (int address = stateFirst; address <= stateLast; ++address) {
+        const int row = address - 12;
+        table->insertRow(row);
+        QTableWidgetItem* items[] = {leftItem(QString::number(address)),
+            leftItem(tr("%1").arg(regDescriptions.at(address))), leftItem(QString())};
+        for (int column = 0; column < 3; ++column) {
+            table->setItem(row, column, items[column]);
+            dropSelectAndEdit(items[column]);
+        }
+    }
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Stretch);
+    header->setSectionResizeMode(0, QHeaderView::Fixed);
+    header->setSectionResizeMode(1, QHeaderView::Stretch);
+    header->setSectionResizeMode(2, QHeaderView::Fixed);
+    table->setColumnWidth(0, 80);
+    table->setColumnWidth(2, 160);
+}
+
+// ---- connection ----
+
+bool MainWindow::modbusConnected() const
+{
+    return modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState;
+}
+
+void MainWindow::setConfigButtonsEnabled(bool enabled)
+{
+    ui->pushButtonCfgRead->setEnabled(enabled);
+    ui->pushButtonCfgWrite->setEnabled(enabled && !writePassRunning);
+}
+
+void MainWindow::on_pushButtonOpenPort_clicked()
+{
+    if (!modbusDevice)
+        return;
+    const int baudRate = Edition12::baudRateFromText(ui->comboBoxSpeed->currentText());
+    const int stopBits = Edition12::stopBitsFromText(ui->comboBoxStopBits->currentText());
+    const int parity = Edition12::parityFromText(ui->comboBoxParity->currentText());
+    if (modbusConnected()) {
+        link->disconnectDevice();
+    } else {
+        modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
+            QVariant(ui->comboBoxPorts->currentText()));
+        modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(parity));
+        modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(baudRate));
+        modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QVariant(8));
+        modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
+        modbusDevice->setTimeout(500);
+        modbusDevice->setNumberOfRetries(1);
+        if (link->connectDevice()) {
+            setConfigButtonsEnabled(true);
+            on_pushButtonCfgRead_clicked();
+            return;
+        }
+        statusBar()->showMessage(tr("Ошибка подключения: ") + modbusDevice->errorString(), 5000);
+    }
+    setConfigButtonsEnabled(false);
+}
+
+void MainWindow::onStateChanged(int state)
+{
+    if (state == QModbusDevice::UnconnectedState)
+        ui->pushButtonOpenPort->setText(tr("Подключиться"));
+    else if (state == QModbusDevice::ConnectedState)
+        ui->pushButtonOpenPort->setText(tr("Отключиться"));
+}
+
+void MainWindow::modbusErrorHandler(const QString& text)
+{
+    statusBar()->showMessage(text, 5000);
+}
+
+void MainWindow::onLineLost()
+{
+    setConfigButtonsEnabled(false);
+}
+
+void MainWindow::on_checkBox_changeConnectionSettings_toggled(bool checked)
+{
+    if (checked) {
+        QMessageBox::warning(this, tr("Внимание - изменение параметров связи Modbus RTU"),
+            tr("Параметры связи по умолчанию в датчике и сервисной программе: скорость 115200, без контроля "
+               "четности, 1 стоповый бит.\n\nМеняя эти параметры, необходимо обязательно следить за тем, чтобы в "
+               "датчике были установлены точно такие же параметры связи.\n\nЕсли не уверены в своих действиях, не "
+               "изменяйте конфигурацию связи."),
+            QMessageBox::Ok, QMessageBox::NoButton);
+    }
+    ui->comboBoxSpeed->setEnabled(checked);
+    ui->comboBoxParity->setEnabled(checked);
+    ui->comboBoxStopBits->setEnabled(checked);
+}
+
+// ---- reads, status poll and log ----
+
+void MainWindow::log(const QString& text)
+{
+    LogFile::append(Edition12::logLine(QTime::currentTime(), text));
+}
+
+void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
+{
+    statusBar()->clearMessage();
+    link->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
+}
+
+void MainWindow::on_pushButtonCfgRead_clicked()
+{
+    if (modbusConnected())
+        readRegisters(configFirst, configCount);
+}
+
+void MainWindow::slotTimerTimeout()
+{
+    if (!modbusConnected())
+        return;
+    if (ui->tabWidget->currentIndex() == 0)
+        return;
+    const int seconds = ui->spinBoxStatusTime->value();
+    if (seconds == 0)
+        return;
+    statusTimer.setInterval(seconds * 1000);
+    // A sensor slower than the period must not pile up reads behind one another.
+    if (link->statusReadOutstanding())
+        return;
+    ++pollsSent;
+    ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
+    readRegisters(stateFirst, stateCount, true);
+}
+
+void MainWindow::readReady(const ModbusOutcome& outcome)
+{
+    QString text;
+    int duration = 3000;
+    switch (outcome.kind) {
+    case ModbusOutcome::Done: {
+        QList<quint16> values;
+        for (uint i = 0; i < outcome.unit.valueCount(); ++i)
+            values << outcome.unit.value(int(i));
+        showReadResult(outcome.unit.startAddress(), values);
+        return;
+    }
+    case ModbusOutcome::Dropped:
+        return;
+    case ModbusOutcome::Refused:
+        text = ModbusTexts::readRefused(outcome.errorString);
+        duration = 5000;
+        break;
+    case ModbusOutcome::Failed:
+    case ModbusOutcome::GivenUp:
+        text = ModbusTexts::readFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
+        break;
+    case ModbusOutcome::Mismatch:
+        text = ModbusTexts::readMismatch(
+            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
+        break;
+    }
+    statusBar()->showMessage(text, duration);
+    log(text);
+}
+
+void MainWindow::showReadResult(int startAddress, QList<quint16> values)
+{
+    Edition12::fixUpLeadingValues(values);
+    quint16 high = 0;
+    for (int i = 0; i < values.size(); ++i) {
+        const int address = startAddress + i;
+        const quint16 value = values.at(i);
+        if (address >= configFirst && address < configFirst + configCount) {
+            QString text;
+            if (address == 0)
+                text = QString::number(qint16(value));
+            else if (address == 2)
+                text = QString::number(uint(value) * 10);
+            else
+                text = QString::number(value);
+            setValueText(ui->tableCfg, address + 1, text);
+        } else if (address >= stateFirst && address <= stateLast) {
+            const float pair = floatFromRegisterPair(high, value);
+            if (address == 16)
+                appendSample(accelerationSeries, pollsSent, pair);
+            else if (address == 18)
+                appendSample(velocitySeries, pollsSent, pair);
+            else if (address == 28)
+                appendSample(displacementSeries, pollsSent, pair);
+
+            const int row = address - 12;
+            if (address == 13 || address == 14) {
+                setValueText(ui->tableStatus, row, QString::number(value));
+            } else if (address % 2 == 0) {
+                // The pair's value stands in the row of its first register.
+                const bool temperature = address == 20;
+                setValueText(ui->tableStatus, row - 1, QString::number(double(pair), 'f', temperature ? 1 : 3));
+                setValueText(ui->tableStatus, row, QStringLiteral("--"));
+                if (!temperature && pair == 0.0f)
+                    log(QStringLiteral("No SPI data"));
+            } else {
+                setValueText(ui->tableStatus, row, QString());
+            }
+            high = value;
+            ++statusValuesReceived;
+        }
+    }
+    if (ui->checkBox_need_to_plot->isChecked())
+        plotSelectedSeries();
+}
+
+void MainWindow::plotSelectedSeries()
+{
+    const VibroSeries* series = nullptr;
+    QString average;
+    QString valueLabel;
+    if (ui->radioButton_acceleration->isChecked()) {
+        series = &accelerationSeries;
+        average = QStringLiteral("Среднее значение A [м/с2]");
+        valueLabel = QStringLiteral("Виброускорение A [м/с2]");
+    } else if (ui->radioButton_velocity->isChecked()) {
+        series = &velocitySeries;
+        average = QStringLiteral("Среднее значение V [м/с]");
+        valueLabel = QStringLiteral("Виброскорость V [м/с]");
+    } else if (ui->radioButton_displacement->isChecked()) {
+        series = &displacementSeries;
+        average = QStringLiteral("Среднее значение S [мкм]");
+        valueLabel = QStringLiteral("Виброперемещение S [мкм]");
+    } else {
+        return;
+    }
+    QCustomPlot* canvas = ui->canvas;
+    ui->label_average->setText(average);
+    canvas->xAxis->setLabel(QStringLiteral("Время T [с]"));
+    canvas->yAxis->setLabel(valueLabel);
+    canvas->graph(0)->setData(series->keys, series->values);
+    canvas->graph(0)->rescaleAxes(true);
+    canvas->replot();
+    canvas->update();
+    double sum = 0;
+    for (double value : series->values)
+        sum += value;
+    ui->lineEdit_average->setText(QString::number(sum / series->values.size(), 'f', 3));
+}
+
+// ---- configuration write ----
+
+quint64 MainWindow::writeRegistersRaw(int address, QList<quint16> values)
+{
+    writeSucceeded = false;
+    writeFinished = false;
+    return link->write(ui->lineEdiSlaveAddr->text(), address, values);
+}
+
+void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
+{
+    writeFinished = true;
+    QString text;
+    switch (outcome.kind) {
+    case ModbusOutcome::Done:
+        writeSucceeded = true;
+        statusBar()->showMessage(tr("Успешно!"), 3000);
+        return;
+    case ModbusOutcome::Dropped:
+        return;
+    case ModbusOutcome::Refused:
+        text = ModbusTexts::writeRefused(outcome.errorString);
+        break;
+    case ModbusOutcome::Failed:
+    case ModbusOutcome::GivenUp:
+        text = ModbusTexts::writeFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
+        break;
+    case ModbusOutcome::Mismatch:
+        text = ModbusTexts::writeMismatch(
+            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
+        break;
+    }
+    statusBar()->showMessage(text, 3000);
+    log(text);
+}
+
+void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
+{
+    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 3))
+        cell->setBackground(QBrush(colour, Qt::SolidPattern));
+}
+
+// The raw value of a row's cell; a text that is no whole number or does not fit a
+// register is reported and never sent as 0 or cut to 16 bits.
+bool MainWindow::rowValue(int row, quint16& value)
+{
+    const int scale = row == scaledRegisterRow ? 10 : 1;
+    const QString text = ui->tableCfg->item(row, 2)->text();
+    if (CellValue::toRegister(text, scale, value))
+        return true;
+    const QString message =
+        ModbusTexts::writeValueRejected(text, row - 1, CellValue::lowest(scale), CellValue::highest(scale));
+    statusBar()->showMessage(message, 3000);
+    log(message);
+    return false;
+}
+
+void MainWindow::on_pushButtonCfgWrite_clicked()
+{
+    if (!modbusConnected() || writePassRunning)
+        return;
+    writePassRunning = true;
+    ui->pushButtonCfgWrite->setEnabled(false);
+    statusBar()->clearMessage();
+    for (int row = 1; row < ui->tableCfg->rowCount(); ++row)
+        setChoiceColour(row, Qt::transparent);
+
+    bool allWritten = true;
+    bool passEnded = false;
+    for (int row = 1; row < ui->tableCfg->rowCount(); ++row) {
+        const QTableWidgetItem* choice = ui->tableCfg->item(row, 3);
+        if (!choice || choice->data(Qt::CheckStateRole).toInt() == 0)
+            continue;
+        if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
+            continue;
+#ifndef TARVEX_EDITION_1_2
+        if (row == measurementModeRow) {
+            const int mode = ui->tableCfg->item(row, 2)->text().toInt(nullptr, 10);
+            if (mode < 0 || mode > 3) {
+                QMessageBox::warning(this, QStringLiteral("Внимание"),
+                    QStringLiteral("Режим измерения принимает значения от 0 до 3 включительно, где: \n\n"
+                                   "0 - измерение по модулю осей\n1 - измерение по оси X\n"
+                                   "2 - измерение по оси Y\n3 - измерение по оси Z\n"),
+                    QMessageBox::Ok, QMessageBox::NoButton);
+                setChoiceColour(row, Qt::red);
+                passEnded = true;
+                break;
+            }
+        }
+#endif
+        quint16 accessCode = 0;
+        quint16 value = 0;
+        if (!rowValue(1, accessCode) || !rowValue(row, value)) {
+            setChoiceColour(row, Qt::red);
+            allWritten = false;
+            continue;
+        }
+        link->waitFor(writeRegistersRaw(0, {accessCode}));
+        if (!writeSucceeded) {
+            setChoiceColour(row, Qt::blue);
+            allWritten = false;
+            continue;
+        }
+        QThread::msleep(200);
+        link->waitFor(writeRegistersRaw(row - 1, {value}));
+        if (writeSucceeded) {
+            setChoiceColour(row, Qt::green);
+        } else {
+            setChoiceColour(row, Qt::red);
+            allWritten = false;
+        }
+        QThread::msleep(200);
+    }
+    if (!allWritten && !passEnded)
+        readRegisters(configFirst, configCount);
+    writePassRunning = false;
+    ui->pushButtonCfgWrite->setEnabled(ui->pushButtonCfgRead->isEnabled());
+}
+
+void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)
+{
+    if (item && item->column() == 3 && item->row() != 0 && item->data(Qt::CheckStateRole).toInt() == 0)
+        item->setBackground(QBrush(Qt::transparent, Qt::SolidPattern));
+}
+
+// ---- plot, help and export ----
+
+void MainWindow::slotMousePress(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton)
+        return;
+    setCursor(Qt::ClosedHandCursor);
+    pressPos = event->pos();
+    dragging = true;
+    zoomAtPress = dragZoomPress(ui->canvas, pressPos);
+}
+
+void MainWindow::slotMouseMove(QMouseEvent* event)
+{
+    if (!dragging)
+        return;
+    applyDragZoom(ui->canvas, zoomAtPress, event->pos());
+    ui->canvas->replot();
+}
+
+void MainWindow::slotMouseRelease(QMouseEvent* event)
+{
+    if (event->button() != Qt::RightButton)
+        return;
+    setCursor(Qt::ArrowCursor);
+    dragging = false;
+}
+
+void MainWindow::slotMouseDoubleClick(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    ui->canvas->rescaleAxes(false);
+    ui->canvas->replot();
+}
+
+void MainWindow::on_pushButton_clear_canvas_clicked()
+{
+    for (VibroSeries* series : {&accelerationSeries, &velocitySeries, &displacementSeries}) {
+        series->keys.clear();
+        series->values.clear();
+    }
+    QCustomPlot* canvas = ui->canvas;
+    canvas->removeGraph(0);
+    canvas->addGraph();
+    canvas->graph(0)->setData(accelerationSeries.keys, accelerationSeries.values);
+    canvas->graph(0)->rescaleAxes(true);
+    canvas->replot();
+    canvas->update();
+}
+
+void MainWindow::on_pushButton_help_clicked()
+{
+    QMessageBox::information(this, tr("Справка по работе с графиками"),
+        tr("Чтобы запустить процесс отрисовки графика, необходимо установить флажок в окне \"Отрисовка графика в "
+           "реальном времени\".\n\n"
+           "Для того, чтобы выбрать измеряемую величину, необходимо нажать на радиокнопку напротив желаемой "
+           "измеряемой величины в левой части интерфейса.\n\n"
+           "Для того, чтобы отмасштабировать график по размаху сигнала, необходимо два раза кликнуть левой кнопкой "
+           "мыши (ЛКМ) по окну с графиком.\n\n"
+           "Для того, чтобы отмасштабировать график по оси X или Y, необходимо зажать правую кнопку мыши (ПКМ) и "
+           "сдвинуть мышь горизонтально (Ось X) или вертикально (Ось Y).\n\n"
+           "Для того, чтобы отмасштабировать график пропорционально по оси X и Y, необходимо воспользоваться колесом "
+           "мыши."),
+        QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+void MainWindow::on_pushButton_export_data_clicked()
+{
+    // The time before the date, both into one file name.
+    const QString time = QTime::currentTime().toString(QStringLiteral("HH-mm"));
+    const QString date = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy"));
+    const QPair<QString, const VibroSeries*> files[] = {
+        {tr("Vibroacceleration [%1, %2].txt"), &accelerationSeries},
+        {tr("Vibrovelocity [%1, %2].txt"), &velocitySeries},
+        {tr("Vibrodisplacement [%1, %2].txt"), &displacementSeries},
+    };
+    QVector<WholeFile::Job> jobs;
+    for (const auto& file : files) {
+        const QByteArray bytes = Edition12::exportText(file.second->values).toUtf8();
+        jobs.append({ProgramDir::filePath(file.first.arg(time, date)),
+            [bytes](QIODevice& device) { return device.write(bytes) == bytes.size(); }});
+    }
+    const QStringList failed = WholeFile::saveAll(jobs, true);
+    if (failed.isEmpty())
+        return;
+    QStringList names;
+    for (const QString& path : failed)
+        names << QFileInfo(path).fileName();
+    QMessageBox::warning(this, tr("Ошибка"), tr("Не удалось сохранить данные в файлы:\n%1").arg(names.join(QLatin1Char('\n'))),
+        QMessageBox::Ok, QMessageBox::NoButton);
+}

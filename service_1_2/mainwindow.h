@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QModbusDevice>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "dragzoom.h"
+#include "modbuslink.h"
+#include "vibroseries.h"
+
+class QModbusClient;
+class QMouseEvent;
+class QTableWidgetItem;
+class Ui_MainWindow;
+
+// The main window of the earlier editions 1.2.1 and 1.2 (the latter built with
+// TARVEX_EDITION_1_2). `main` calls initiate() once before showing it.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void initiate();
+
+private slots:
+    void slotTimerTimeout();
+    void slotMouseMove(QMouseEvent* event);
+    void slotMouseDoubleClick(QMouseEvent* event);
+    void slotMousePress(QMouseEvent* event);
+    void slotMouseRelease(QMouseEvent* event);
+    void onStateChanged(int state);
+    void readReady(const ModbusOutcome& outcome);
+    void on_pushButtonOpenPort_clicked();
+    void on_pushButtonCfgWrite_clicked();
+    void on_pushButtonCfgRead_clicked();
+    void on_tableCfg_itemClicked(QTableWidgetItem* item);
+    void on_checkBox_changeConnectionSettings_toggled(bool checked);
+    void on_pushButton_export_data_clicked();
+    void on_pushButton_clear_canvas_clicked();
+    void on_pushButton_help_clicked();
+
+private:
+    void log(const QString& text);
+    void readRegisters(int address, quint16 count, bool statusRead = false);
+    void showReadResult(int startAddress, QList<quint16> values);
+    void plotSelectedSeries();
+    quint64 writeRegistersRaw(int address, QList<quint16> values);
+    void writeReplyHandler(const ModbusOutcome& outcome);
+    void modbusErrorHandler(const QString& text);
+    void onLineLost();
+    bool modbusConnected() const;
+    void setConfigButtonsEnabled(bool enabled);
+    void setChoiceColour(int row, Qt::GlobalColor colour);
+    bool rowValue(int row, quint16& value);
+    void buildConfigTable();
+    void buildStatusTable();
+
+    QTimer statusTimer;
+    QModbusClient* modbusDevice = nullptr;
+    ModbusLink* link = nullptr;
+    QStringList regDescriptions;
+    bool writeSucceeded = false;
+    bool writeFinished = false;
+    int pollsSent = 0;
+    int statusValuesReceived = 0;
+    bool dragging = false;
+    QPoint pressPos;
+    // The drag axes' ranges and scales at the right-button press.
+    DragZoomPress zoomAtPress;
+    VibroSeries accelerationSeries;
+    VibroSeries velocitySeries;
+    VibroSeries displacementSeries;
+    Ui_MainWindow* ui = nullptr;
+    // A pass waits in the event loop; a click that arrives meanwhile must not start another.
+    bool writePassRunning = false;
+};
