@@ -111,6 +111,8 @@ private slots:
     void fileGoneOnRebuild();
     void lineWithoutSeparatorShowsPlaceholder();
     void longerFileIsFine();
+    void deliveredDescriptionsShowWhole_data();
+    void deliveredDescriptionsShowWhole();
 
 private:
     static QTableWidget* cfg(MainWindow& w) { return w.findChild<QTableWidget*>(QStringLiteral("tableCfg")); }
@@ -469,6 +471,31 @@ void TestRegisterTables::longerFileIsFine()
     for (const QString& text : column(status(w), 1))
         QVERIFY(!text.startsWith(QStringLiteral("Лишняя")));
     QVERIFY(w.statusBar()->currentMessage().isEmpty());
+}
+
+void TestRegisterTables::deliveredDescriptionsShowWhole_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::newRow("table_10") << 10;
+    QTest::newRow("table_11") << 11;
+    QTest::newRow("table_12") << 12;
+    QTest::newRow("table_10013") << 10013;
+}
+
+// At the window's start size every delivered description fits its cell on one line.
+void TestRegisterTables::deliveredDescriptionsShowWhole()
+{
+    QFETCH(int, version);
+    ProgramDirFixture dir;
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    checkVersion(w, version);
+    QCoreApplication::processEvents();
+    QCOMPARE(cfg(w)->rowCount(), 14);
+    QCOMPARE(textsCutOff(*cfg(w), 1), QStringList());
+    QVERIFY(status(w)->rowCount() > 1);
+    QCOMPARE(textsCutOff(*status(w), 1), QStringList());
 }
 
 QTEST_MAIN(TestRegisterTables)

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QSerialPort>
+#include <QStyle>
+#include <QTableWidget>
 
 #include "programdir.h"
 
@@ -100,4 +102,18 @@ bool rawOpen(QWidget& window)
 {
     QSerialPort* port = rawPort(window);
     return port && port->isOpen();
+}
+
+QStringList textsCutOff(const QTableWidget& table, int column)
+{
+    // The view keeps a focus-frame margin free on either side of a cell's text.
+    const int margin = 2 * (table.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &table) + 1);
+    const QFontMetrics metrics(table.font());
+    QStringList cut;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        const QTableWidgetItem* item = table.item(row, column);
+        if (item && metrics.horizontalAdvance(item->text()) + margin > table.columnWidth(column))
+            cut << QStringLiteral("row %1: %2").arg(row).arg(item->text());
+    }
+    return cut;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QSerialPort;
+class QTableWidget;
 class QWidget;
 
 // A temporary program directory for one test: the program's file lookups (register
@@ -56,3 +57,7 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs, int checkEveryMs
 // keeps its own port below itself), and whether it is open.
 QSerialPort* rawPort(QWidget& window);
 bool rawOpen(QWidget& window);
+
+// The texts of `column` that do not fit their cell on one line (as "row N: text"): the
+// view wraps them, and the row's height cuts the second line off.
+QStringList textsCutOff(const QTableWidget& table, int column);
