@@ -18,24 +18,24 @@ private slots:
 
 void TestStartupProgram::staysRunning_data()
 {
-    QTest::addColumn<bool>("withTables");
-    QTest::newRow("beside its tables") << true;
-    QTest::newRow("without tables") << false;
+    QTest::addColumn<bool>("withFiles");
+    QTest::newRow("beside its files") << true;
+    QTest::newRow("without its files") << false;
 }
 
 void TestStartupProgram::staysRunning()
 {
-    QFETCH(bool, withTables);
+    QFETCH(bool, withFiles);
     const QString built = QStringLiteral(TARVEX_PROGRAM);
     QVERIFY2(QFileInfo(built).isExecutable(), qPrintable(built));
 
-    // The program keeps its files beside itself: a copy in an empty directory has
-    // no register tables.
+    // The program keeps its files beside itself (register tables or register names):
+    // a copy in an empty directory has none.
     QTemporaryDir work;
     QVERIFY(work.isValid());
     QString program = built;
-    if (!withTables) {
-        program = work.filePath(QStringLiteral("Tarvex_Service"));
+    if (!withFiles) {
+        program = work.filePath(QFileInfo(built).fileName());
         QVERIFY(QFile::copy(built, program));
         QVERIFY(QFile::setPermissions(program, QFile::permissions(built)));
     }
