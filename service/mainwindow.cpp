@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -33,8 +32,6 @@
 #include "writerequest.h"
 
 namespace {
-const char* const requestedStartProperty = "requestedStart";
-const char* const requestedCountProperty = "requestedCount";
 const int measurementModeRow = 10;
 const int scaledRegisterRow = 3;
 
@@ -93,11 +90,9 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     // Requests that the closing link aborts are no failures to report on the way out.
-    if (modbusDevice) {
-        modbusDevice->disconnect(this);
-        for (QModbusReply* reply : modbusDevice->findChildren<QModbusReply*>())
-            reply->disconnect(this);
-    }
+    statusTimer.stop();
+    delete modbusLink;
+    modbusLink = nullptr;
     if (modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState)
         modbusDevice->disconnectDevice();
     if (serialPort && serialPort->isOpen())
@@ -242,39 +237,37 @@ void MainWindow::modbusInitiate()
     pollsSent = 0;
     statusValuesReceived = 0;
     modbusDevice = new QModbusRtuSerialMaster(this);
-    connect(modbusDevice, &QModbusDevice::errorOccurred, this,
-        [this](QModbusDevice::Error error) { modbusErrorHandler(error); });
+    modbusLink = new ModbusLink(modbusDevice, this);
+    connect(modbusLink, &ModbusLink::deviceError, this,
+        [this](QModbusDevice::Error, const QString& text) { modbusErrorHandler(text); });
+    connect(modbusLink, &ModbusLink::finished, this, &MainWindow::onLinkOutcome);
+    connect(modbusLink, &ModbusLink::lineLost, this, &MainWindow::onLineLost);
     connect(&statusTimer, &QTimer::timeout, this, [this] { pollStatus(); });
     statusTimer.start(2000);
 }
 
 bool MainWindow::modbusConnected() const
 {
-    return modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState;
+    return modbusLink && modbusLink->connected();
 }
 
-void MainWindow::modbusErrorHandler(QModbusDevice::Error error)
+void MainWindow::modbusErrorHandler(const QString& text)
 {
-    if (error == QModbusDevice::NoError || linkLossQueued)
-        return;
-    statusBar()->showMessage(modbusDevice->errorString(), 5000);
-    // A line that went away leaves the master connected and raising errors without
-    // end; take the link down once, outside the port's own signal.
-    const bool lineFault = error == QModbusDevice::ReadError || error == QModbusDevice::WriteError
-        || error == QModbusDevice::ConnectionError;
-    if (lineFault && modbusConnected()) {
-        linkLossQueued = true;
-        QMetaObject::invokeMethod(this, [this] { handleLinkLoss(); }, Qt::QueuedConnection);
-    }
+    statusBar()->showMessage(text, 5000);
 }
 
-void MainWindow::handleLinkLoss()
+void MainWindow::onLineLost()
 {
-    if (modbusConnected())
-        modbusDevice->disconnectDevice();
-    linkLossQueued = false;
     setConfigButtonsEnabled(false);
     updateConnectCaption();
+}
+
+void MainWindow::onLinkOutcome(const ModbusOutcome& outcome)
+{
+    if (outcome.isWrite)
+        writeReplyHandler(outcome);
+    else
+        readReady(outcome);
 }
 
 void MainWindow::on_pushButtonOpenPort_clicked()
@@ -304,7 +297,7 @@ void MainWindow::setConfigButtonsEnabled(bool enabled)
 void MainWindow::modbusToggleConnect()
 {
     if (modbusConnected()) {
-        modbusDevice->disconnectDevice();
+        modbusLink->disconnectDevice();
         setConfigButtonsEnabled(false);
         return;
     }
@@ -315,7 +308,7 @@ void MainWindow::modbusToggleConnect()
     modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
     modbusDevice->setTimeout(modbusTimeoutMs);
     modbusDevice->setNumberOfRetries(modbusRetries);
-    if (modbusDevice->connectDevice()) {
+    if (modbusLink->connectDevice()) {
         versionCheckPending = true;
         setConfigButtonsEnabled(true);
         on_pushButtonCfgRead_clicked();
@@ -336,78 +329,49 @@ void MainWindow::pollStatus()
     if (!modbusConnected())
         return;
     statusTimer.setInterval(ui->spinBoxStatusTime->value());
-    if (pendingStatusRead && !pendingStatusRead->isFinished())
+    // At most one state read is outstanding; a tick that finds it pending sends nothing.
+    if (modbusLink->statusReadOutstanding())
         return;
     ++pollsSent;
     ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
-    pendingStatusRead = readRegisters(addressRegStateStart, quint16(stateRegCount));
+    readRegisters(addressRegStateStart, quint16(stateRegCount), true);
 }
 
-bool MainWindow::slaveAddress(int& address, QString& problem) const
-{
-    const QString text = ui->lineEdiSlaveAddr->text();
-    bool ok = false;
-    address = text.toInt(&ok, 10);
-    if (ok && address >= 1 && address <= 247)
-        return true;
-    problem = tr("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(text);
-    return false;
-}
-
-QModbusReply* MainWindow::readRegisters(int address, quint16 count)
+void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 {
     statusBar()->clearMessage();
-    int server = 0;
-    QString problem;
-    QModbusReply* reply = nullptr;
-    if (slaveAddress(server, problem)) {
-        reply = modbusDevice->sendReadRequest(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, address, count), server);
-        problem = modbusDevice->errorString();
-    }
-    if (!reply) {
-        const QString text = ModbusTexts::readRefused(problem);
-        statusBar()->showMessage(text, 5000);
-        log(text);
-        return nullptr;
-    }
-    if (reply->isFinished()) {
-        delete reply;
-        return nullptr;
-    }
-    reply->setProperty(requestedStartProperty, address);
-    reply->setProperty(requestedCountProperty, int(count));
-    connect(reply, &QModbusReply::finished, this, &MainWindow::readReady);
-    return reply;
+    modbusLink->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
 }
 
-void MainWindow::readReady()
+void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    auto* reply = qobject_cast<QModbusReply*>(sender());
-    if (!reply)
-        return;
-    reply->deleteLater();
-    if (reply->error() != QModbusDevice::NoError) {
-        const QString text = ModbusTexts::readFailed(*reply);
-        statusBar()->showMessage(text, 3000);
-        log(text);
-        return;
-    }
-    // The master pairs a reply with its request by server and function only, so a late
-    // answer to another read can arrive here: decode only what was asked for.
-    const QModbusDataUnit unit = reply->result();
-    const int requestedStart = reply->property(requestedStartProperty).toInt();
-    const int requestedCount = reply->property(requestedCountProperty).toInt();
-    if (unit.startAddress() != requestedStart || int(unit.valueCount()) != requestedCount) {
-        const QString text =
-            ModbusTexts::readMismatch(requestedStart, requestedCount, unit.startAddress(), int(unit.valueCount()));
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    QString text;
+    int duration = 3000;
+    switch (outcome.kind) {
+    case ModbusOutcome::Done: {
+        QList<quint16> values;
+        for (uint i = 0; i < outcome.unit.valueCount(); ++i)
+            values << outcome.unit.value(int(i));
+        showReadResult(outcome.unit.startAddress(), values);
         return;
     }
-    QList<quint16> values;
-    for (uint i = 0; i < unit.valueCount(); ++i)
-        values << unit.value(int(i));
-    showReadResult(unit.startAddress(), values);
+    case ModbusOutcome::Dropped:
+        return;
+    case ModbusOutcome::Refused:
+        text = ModbusTexts::readRefused(outcome.errorString);
+        duration = 5000;
+        break;
+    case ModbusOutcome::Failed:
+    case ModbusOutcome::GivenUp:
+        text = ModbusTexts::readFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
+        break;
+    case ModbusOutcome::Mismatch:
+        text = ModbusTexts::readMismatch(
+            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
+        break;
+    }
+    statusBar()->showMessage(text, duration);
+    log(text);
 }
 
 void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
@@ -471,83 +435,39 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 {
     writeSucceeded = false;
     writeFinished = false;
-    const quint64 request = ++writeRequestNumber;
-    int server = 0;
-    QString problem;
-    QModbusReply* reply = nullptr;
-    if (slaveAddress(server, problem)) {
-        reply = modbusDevice->sendRawRequest(writeRegistersRequest(address, values), server);
-        problem = modbusDevice->errorString();
-    }
-    if (!reply) {
-        const QString text = ModbusTexts::writeRefused(problem);
-        statusBar()->showMessage(text, 3000);
-        log(text);
-        writeFinished = true;
-        return;
-    }
-    if (reply->isFinished()) {
-        writeSucceeded = reply->error() == QModbusDevice::NoError;
-        if (!writeSucceeded) {
-            const QString text = ModbusTexts::writeFailed(*reply);
-            statusBar()->showMessage(text, 3000);
-            log(text);
-        }
-        reply->deleteLater();
-        writeFinished = true;
-        return;
-    }
-    const int count = values.size();
-    connect(reply, &QModbusReply::finished, this,
-        [this, reply, request, address, count] { writeReplyHandler(reply, request, address, count); });
+    pendingWrite = modbusLink->write(ui->lineEdiSlaveAddr->text(), address, values);
 }
 
-void MainWindow::writeReplyHandler(QModbusReply* reply, quint64 request, int address, int count)
+void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
-    reply->deleteLater();
-    // A reply whose wait has already given up no longer decides anything.
-    if (request != writeRequestNumber || writeFinished)
-        return;
     writeFinished = true;
-    if (reply->error() != QModbusDevice::NoError) {
-        const QString text = ModbusTexts::writeFailed(*reply);
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    QString text;
+    switch (outcome.kind) {
+    case ModbusOutcome::Done:
+        writeSucceeded = true;
+        statusBar()->showMessage(tr("Успешно!"), 3000);
         return;
-    }
-    // The master pairs a reply with its request by server and function only: a late
-    // answer to an earlier write must not confirm this one.
-    int confirmedAddress = -1;
-    int confirmedCount = -1;
-    if (!writeRegistersEcho(reply->rawResult(), confirmedAddress, confirmedCount) || confirmedAddress != address
-        || confirmedCount != count) {
-        const QString text = ModbusTexts::writeMismatch(address, count, confirmedAddress, confirmedCount);
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    case ModbusOutcome::Dropped:
         return;
+    case ModbusOutcome::Refused:
+        text = ModbusTexts::writeRefused(outcome.errorString);
+        break;
+    case ModbusOutcome::Failed:
+    case ModbusOutcome::GivenUp:
+        text = ModbusTexts::writeFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
+        break;
+    case ModbusOutcome::Mismatch:
+        text = ModbusTexts::writeMismatch(
+            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
+        break;
     }
-    writeSucceeded = true;
-    statusBar()->showMessage(tr("Успешно!"), 3000);
+    statusBar()->showMessage(text, 3000);
+    log(text);
 }
 
 void MainWindow::waitForWrite()
 {
-    const int limitMs = modbusTimeoutMs * (modbusRetries + 1) + writeWaitMarginMs;
-    QElapsedTimer waited;
-    waited.start();
-    while (!writeFinished) {
-        if (waited.elapsed() > limitMs) {
-            const QString text = ModbusTexts::writeFailed(QModbusDevice::TimeoutError,
-                tr("ответ не получен за %1 мс").arg(limitMs), QModbusPdu::ExtendedException);
-            statusBar()->showMessage(text, 3000);
-            log(text);
-            writeSucceeded = false;
-            writeFinished = true;
-            break;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(10);
-    }
+    modbusLink->waitFor(pendingWrite);
 }
 
 void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
@@ -599,6 +519,9 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
             continue;
         if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
             continue;
+        // The link went down during a wait: nothing more can be written or read back.
+        if (!modbusConnected())
+            break;
         if (row == measurementModeRow) {
             bool ok = false;
             const int mode = ui->tableCfg->item(row, 2)->text().toInt(&ok, 10);
@@ -647,7 +570,7 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
         }
         QThread::msleep(200);
     }
-    if (anyFailed && !modeRejected)
+    if (anyFailed && !modeRejected && modbusConnected())
         readRegisters(addressRegConfigStart, quint16(configRegCount));
     writePassRunning = false;
     ui->pushButtonCfgWrite->setEnabled(modbusConnected());

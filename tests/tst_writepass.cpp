@@ -117,6 +117,7 @@ private slots:
     void untickingClearsColour();
     void secondClickRefusedDuringPass();
     void lateReplyDecidesNothing();
+    void writeQueuedBehindSilentReadsIsNotGivenUp();
     void lineLossDuringPass();
 
 private:
@@ -432,9 +433,8 @@ void TestWritePass::lateReplyDecidesNothing()
     t.period->setValue(50);
     QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), Journal::isStateRead).isEmpty(), 5000);
     StatusMessages messages(t.window->statusBar());
-    // A state read that gets no answer holds the master's queue for 2 s, and the
-    // access code behind it gets none either: the pass gives that write up after
-    // 3 s while the master still tries it, and goes on to the next row.
+    // A state read that gets no answer holds the line for 2 s; the access code waits
+    // behind it without being given up, then gets no answer to any of its four tries.
     QVERIFY(t.link.command(QStringLiteral("silent 16 0 4")));
     QVERIFY(t.link.command(QStringLiteral("silent 3 13 4")));
     QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const Request& r) {
@@ -446,17 +446,53 @@ void TestWritePass::lateReplyDecidesNothing()
     clock.start();
     QTest::mouseClick(t.writeButton, Qt::LeftButton);
 
-    // The given-up write ends in a time-out while the next row waits for its own
-    // access code: that late end must not decide the next row.
+    // The failed access code is never sent again, and its end does not decide the next row.
     QCOMPARE(writesSeen(t), (QStringList {"0:0:silent", "0:0:silent", "0:0:silent", "0:0:silent", "0:0:ok", "5:65534:ok"}));
     QCOMPARE(t.choiceColour(3), QColor(Qt::blue));
     QCOMPARE(t.choiceColour(6), QColor(Qt::green));
+    const QStringList shown = writeErrors(messages.shown());
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QStringLiteral("Ошибка записи 2: "))
+            && shown.first().endsWith(QStringLiteral(" (Modbus exception: 0xff)")),
+        qPrintable(shown.first()));
+    QCOMPARE(writeErrors(t.logTexts()), shown);
     const int limit = MainWindow::modbusTimeoutMs * (MainWindow::modbusRetries + 1) + MainWindow::writeWaitMarginMs;
-    const QString givenUp =
-        QStringLiteral("Ошибка записи 2: ответ не получен за %1 мс (Modbus exception: 0xff)").arg(limit);
-    QCOMPARE(writeErrors(messages.shown()), QStringList {givenUp});
-    QCOMPARE(writeErrors(t.logTexts()), QStringList {givenUp});
-    QVERIFY2(clock.elapsed() < 2 * limit, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 3 * limit, qPrintable(QString::number(clock.elapsed())));
+}
+
+// A write queued behind state reads that get no answer waits for the line instead of
+// being reported failed while it may still reach the sensor: the row tells what the
+// sensor holds.
+void TestWritePass::writeQueuedBehindSilentReadsIsNotGivenUp()
+{
+    LinkedWindow t;
+    QVERIFY(ready(t));
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), Journal::isStateRead).isEmpty(), 5000);
+    StatusMessages messages(t.window->statusBar());
+    QVERIFY(t.link.command(QStringLiteral("silent 3 13 8")));
+    QVERIFY(t.link.command(QStringLiteral("silent 16 2 3")));
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const Request& r) {
+        return Journal::isStateRead(r) && r.action == QLatin1String("silent");
+    }).isEmpty(), 5000);
+    t.setCfgValue(3, QStringLiteral("90"));
+    t.tick(3);
+    QTest::mouseClick(t.writeButton, Qt::LeftButton);
+
+    QCOMPARE(writesSeen(t), (QStringList {"0:0:ok", "2:9:silent", "2:9:silent", "2:9:silent", "2:9:ok"}));
+    QCOMPARE(t.choiceColour(3), QColor(Qt::green));
+    QVERIFY2(writeErrors(messages.shown()).isEmpty(), qPrintable(messages.shown().join('\n')));
+    QVERIFY(writeErrors(t.logTexts()).isEmpty());
+    // Nothing of the pass is left to go out later: the line goes on with state reads only.
+    const int writes = writesSeen(t).size();
+    const auto answeredStateReads = [&] {
+        return Journal::only(t.link.journal(), [](const Request& r) {
+            return Journal::isStateRead(r) && r.action == QLatin1String("ok");
+        }).size();
+    };
+    const int answeredBefore = answeredStateReads();
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads() >= answeredBefore + 5, 10000);
+    QCOMPARE(writesSeen(t).size(), writes);
 }
 
 void TestWritePass::lineLossDuringPass()
@@ -482,9 +518,10 @@ void TestWritePass::lineLossDuringPass()
     QVERIFY(!t.readButton->isEnabled());
     QVERIFY(t.choiceColour(3) != QColor(Qt::green));
     QVERIFY(t.choiceColour(6) != QColor(Qt::green));
-    const QStringList shown = writeErrors(messages.shown());
-    QVERIFY(!shown.isEmpty());
-    QCOMPARE(writeErrors(t.logTexts()), shown);
+    // One line loss, one message: the device's own; the write it cut off is not reported.
+    QVERIFY(!messages.shown().isEmpty());
+    QVERIFY2(writeErrors(messages.shown()).isEmpty(), qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QCOMPARE(writeErrors(t.logTexts()), QStringList());
 
     const qint64 cpuStart = cpuMsec();
     QElapsedTimer window;
