@@ -345,32 +345,17 @@ void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    QString text;
-    int duration = 3000;
-    switch (outcome.kind) {
-    case ModbusOutcome::Done: {
+    if (outcome.kind == ModbusOutcome::Done) {
         QList<quint16> values;
         for (uint i = 0; i < outcome.unit.valueCount(); ++i)
             values << outcome.unit.value(int(i));
         showReadResult(outcome.unit.startAddress(), values);
         return;
     }
-    case ModbusOutcome::Dropped:
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
         return;
-    case ModbusOutcome::Refused:
-        text = ModbusTexts::readRefused(outcome.errorString);
-        duration = 5000;
-        break;
-    case ModbusOutcome::Failed:
-    case ModbusOutcome::GivenUp:
-        text = ModbusTexts::readFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
-        break;
-    case ModbusOutcome::Mismatch:
-        text = ModbusTexts::readMismatch(
-            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
-        break;
-    }
-    statusBar()->showMessage(text, duration);
+    statusBar()->showMessage(text, outcome.kind == ModbusOutcome::Refused ? 5000 : 3000);
     log(text);
 }
 
@@ -441,26 +426,14 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
-    QString text;
-    switch (outcome.kind) {
-    case ModbusOutcome::Done:
+    if (outcome.kind == ModbusOutcome::Done) {
         writeSucceeded = true;
         statusBar()->showMessage(tr("Успешно!"), 3000);
         return;
-    case ModbusOutcome::Dropped:
-        return;
-    case ModbusOutcome::Refused:
-        text = ModbusTexts::writeRefused(outcome.errorString);
-        break;
-    case ModbusOutcome::Failed:
-    case ModbusOutcome::GivenUp:
-        text = ModbusTexts::writeFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
-        break;
-    case ModbusOutcome::Mismatch:
-        text = ModbusTexts::writeMismatch(
-            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
-        break;
     }
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
+        return;
     statusBar()->showMessage(text, 3000);
     log(text);
 }
