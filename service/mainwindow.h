@@ -10,7 +10,8 @@
 #include <QVector>
 
 #include <functional>
-#include <memory>
+
+#include "consolelines.h"
 
 class GraphDrawer;
 class QActionGroup;
@@ -20,7 +21,6 @@ class QMenu;
 class QModbusClient;
 class QModbusReply;
 class QTableWidgetItem;
-class QTextDecoder;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -105,7 +105,6 @@ private:
     QTimer statusTimer;
     QTimer portListTimer;
     QSerialPort* serialPort = nullptr;
-    QString uartRxBuffer;
     QModbusClient* modbusDevice = nullptr;
     QStringList regDescriptions;
     int addressRegConfigStart = 0;
@@ -138,11 +137,8 @@ private:
     quint64 writeRequestNumber = 0;
     bool writePassRunning = false;
     bool linkLossQueued = false;
-    std::unique_ptr<QTextDecoder> uartDecoder;
     QList<QMenu*> settingsMenus;
-    // A CR or LF that ended the last arrival: the other half of a CR LF / LF CR pair
-    // arriving next belongs to that terminator.
-    QChar pairedTerminatorExpected;
+    ConsoleLineSplitter consoleLines{consoleLineLimit};
     bool consoleEmpty = true;
     QList<QPointer<QDialog>> softwareIdWindows;
 };
