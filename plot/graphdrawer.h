@@ -10,6 +10,7 @@
 
 #include <qcustomplot.h>
 
+#include "dragzoom.h"
 #include "vibroseries.h"
 
 // The vibration plot: twelve sample series (three quantities on the axes X, Y, Z and
@@ -64,11 +65,7 @@ private:
     void reportExport(const QString& folder, const QString& successText, const QStringList& failed);
 
     bool dragging = false;
-    QCPRange xRangeAtPress{0, 0};
-    QCPRange yRangeAtPress{0, 0};
-    double xCoordPerPixelAtPress = 0;
-    double yCoordPerPixelAtPress = 0;
-    QPoint pressPos;
+    DragZoomPress press;
     QElapsedTimer pressTimer;
     QCustomPlot* plot;
     VibroSeries series[VibroQuantityCount][VibroAxisCount];

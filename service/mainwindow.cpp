@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -15,13 +14,12 @@
 #include <QModbusRtuSerialMaster>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTextCodec>
 #include <QThread>
 #include <QVariant>
 
-#include <algorithm>
-
+#include "cellvalue.h"
 #include "graphdrawer.h"
+#include "logfile.h"
 #include "modbustexts.h"
 #include "portlist.h"
 #include "programdir.h"
@@ -221,13 +219,8 @@ void MainWindow::log(QString error)
 {
     // One reading of the clock, so the date and the time of a line always agree.
     const QDateTime now = QDateTime::currentDateTime();
-    const QString line = now.toString(QStringLiteral("dd.MM.yyyy — ")) + now.time().toString(QStringLiteral("HH:mm:ss    |    "))
-        + error + QLatin1Char('\n');
-    QFile file(ProgramDir::filePath(QStringLiteral("log.txt")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    file.write(line.toUtf8());
-    file.close();
+    LogFile::append(now.toString(QStringLiteral("dd.MM.yyyy — ")) + now.time().toString(QStringLiteral("HH:mm:ss    |    "))
+        + error);
 }
 
 // ---- Modbus link ----
@@ -449,27 +442,26 @@ void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
         cell->setBackground(QBrush(colour, Qt::SolidPattern));
 }
 
-// The value to send from a row's value cell: a whole number that fits a register,
-// either as signed or as unsigned 16 bits, after the row's display scale is undone.
+// The value to send from a row's value cell, the shown number with the row's display
+// scale undone.
 bool MainWindow::cellValue(int row, int divisor, quint16& value, QString& problem) const
 {
     const QTableWidgetItem* cell = ui->tableCfg->item(row, 2);
     const QString text = cell ? cell->text() : QString();
-    bool ok = false;
-    const int number = text.toInt(&ok, 10) / divisor;
-    if (ok && number >= -32768 && number <= 65535) {
-        value = quint16(number);
+    if (CellValue::toRegister(text, divisor, value))
         return true;
-    }
     problem = text;
     return false;
 }
 
 void MainWindow::reportWrongValue(int row, const QString& problem)
 {
-    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от -32768 до 65535)")
+    const int scale = row == scaledRegisterRow ? 10 : 1;
+    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
                              .arg(problem)
-                             .arg(row - 1);
+                             .arg(row - 1)
+                             .arg(CellValue::lowest(scale))
+                             .arg(CellValue::highest(scale));
     statusBar()->showMessage(text, 3000);
     log(text);
 }
@@ -657,7 +649,6 @@ void MainWindow::selectUartRaw()
 void MainWindow::uartInitiate()
 {
     serialPort = new QSerialPort(this);
-    uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
     ui->console->document()->setMaximumBlockCount(consoleBlockLimit);
     connect(serialPort, &QSerialPort::readyRead, serialPort, [this] { onUartReadyRead(); }, Qt::DirectConnection);
 }
@@ -676,8 +667,7 @@ void MainWindow::uartToggleConnect()
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (serialPort->open(QIODevice::ReadWrite)) {
         // A new session starts clean: no half character, no half terminator.
-        uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
-        pairedTerminatorExpected = QChar();
+        consoleLines.reset();
         return;
     }
     QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Выбранный порт недоступен"), QMessageBox::Ok);
@@ -685,46 +675,8 @@ void MainWindow::uartToggleConnect()
 
 void MainWindow::onUartReadyRead()
 {
-    QByteArray bytes = serialPort->readAll();
-    bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\0') - bytes.begin()));
-    uartRxBuffer += uartDecoder->toUnicode(bytes);
-    const QChar cr(u'\r');
-    const QChar lf(u'\n');
-    int start = 0;
-    if (!pairedTerminatorExpected.isNull() && !uartRxBuffer.isEmpty()) {
-        if (uartRxBuffer.at(0) == pairedTerminatorExpected)
-            start = 1;
-        pairedTerminatorExpected = QChar();
-    }
-    // Cut into lines; a line that reaches the limit is shown in pieces, wherever its bytes came.
-    for (;;) {
-        // One character past the limit, so that a terminator right after a full line still ends it.
-        const int scanEnd = std::min<int>(uartRxBuffer.size(), start + consoleLineLimit + 1);
-        int end = start;
-        while (end < scanEnd && uartRxBuffer.at(end) != cr && uartRxBuffer.at(end) != lf)
-            ++end;
-        if (end == scanEnd) {
-            if (end - start < consoleLineLimit)
-                break;
-            int cut = consoleLineLimit;
-            if (uartRxBuffer.at(start + cut - 1).isHighSurrogate())
-                --cut;
-            printConsole(uartRxBuffer.mid(start, cut));
-            start += cut;
-            continue;
-        }
-        const QChar other = uartRxBuffer.at(end) == cr ? lf : cr;
-        int terminatorLength = 1;
-        if (end + 1 < uartRxBuffer.size()) {
-            if (uartRxBuffer.at(end + 1) == other)
-                terminatorLength = 2;
-        } else {
-            pairedTerminatorExpected = other;
-        }
-        printConsole(uartRxBuffer.mid(start, end - start));
-        start = end + terminatorLength;
-    }
-    uartRxBuffer.remove(0, start);
+    for (const QString& line : consoleLines.feed(serialPort->readAll()))
+        printConsole(line);
 }
 
 void MainWindow::printConsole(QString string)

@@ -10,7 +10,8 @@
 #include <QVector>
 
 #include <functional>
-#include <memory>
+
+#include "consolelines.h"
 
 #include "modbuslink.h"
 
@@ -21,7 +22,6 @@ class QKeyEvent;
 class QMenu;
 class QModbusClient;
 class QTableWidgetItem;
-class QTextDecoder;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -106,7 +106,6 @@ private:
     QTimer statusTimer;
     QTimer portListTimer;
     QSerialPort* serialPort = nullptr;
-    QString uartRxBuffer;
     QModbusClient* modbusDevice = nullptr;
     ModbusLink* modbusLink = nullptr;
     QStringList regDescriptions;
@@ -137,11 +136,8 @@ private:
     // The write whose outcome the pass waits for.
     quint64 pendingWrite = 0;
     bool writePassRunning = false;
-    std::unique_ptr<QTextDecoder> uartDecoder;
     QList<QMenu*> settingsMenus;
-    // A CR or LF that ended the last arrival: the other half of a CR LF / LF CR pair
-    // arriving next belongs to that terminator.
-    QChar pairedTerminatorExpected;
+    ConsoleLineSplitter consoleLines{consoleLineLimit};
     bool consoleEmpty = true;
     QList<QPointer<QDialog>> softwareIdWindows;
 };

@@ -13,11 +13,8 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include <sys/resource.h>
-
 #include <cfloat>
 #include <cmath>
-#include <csignal>
 #include <limits>
 
 namespace {
@@ -97,30 +94,6 @@ struct ExportPlot {
     QCustomPlot plot;
     GraphDrawer drawer;
     ModalWatcher boxes;
-};
-
-// Keeps files of this process below `bytes` while it lives; writing past the limit
-// fails with EFBIG instead of ending the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limited = previous;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = nullptr;
 };
 
 QByteArray plainCsv(const VibroSeries (&axes)[VibroAxisCount], bool withHeader)

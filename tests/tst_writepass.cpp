@@ -157,6 +157,9 @@ void TestWritePass::writesTickedRowsInOrder_data()
     QTest::newRow("one row, scale truncated")
         << QList<int> {9} << QStringList {"3=79", "9=0"} << QStringList {"0:0:ok", "8:0:ok"}
         << QStringList {"3=70", "9=0"};
+    QTest::newRow("scaled row at the top of its range")
+        << QList<int> {3} << QStringList {"3=655350"} << QStringList {"0:0:ok", "2:65535:ok"}
+        << QStringList {"3=655350"};
 }
 
 void TestWritePass::writesTickedRowsInOrder()
@@ -337,6 +340,8 @@ void TestWritePass::invalidValueIsNotWritten_data()
     QTest::newRow("far beyond int") << 6 << "99999999999" << onlyRow3;
     QTest::newRow("scaled row out of range") << 3 << "700000" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("scaled row letters") << 3 << "7x" << QStringList {"0:0:ok", "5:65534:ok"};
+    QTest::newRow("scaled row just above its range") << 3 << "655351" << QStringList {"0:0:ok", "5:65534:ok"};
+    QTest::newRow("scaled row just below its range") << 3 << "-327681" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("access code letters") << 1 << "abc" << QStringList {};
     QTest::newRow("access code above 65535") << 1 << "70000" << QStringList {};
     QTest::newRow("access code below -32768") << 1 << "-40000" << QStringList {};
@@ -357,10 +362,12 @@ void TestWritePass::invalidValueIsNotWritten()
     QTest::mouseClick(t.writeButton, Qt::LeftButton);
 
     QCOMPARE(writesSeen(t), writes);
-    const QString expected =
-        QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от -32768 до 65535)")
-            .arg(text)
-            .arg(row - 1);
+    // The range named is that of the numbers the row shows: register 2 is shown times ten.
+    const QString range = row == 3 ? QStringLiteral("от -327680 до 655350") : QStringLiteral("от -32768 до 65535");
+    const QString expected = QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число %3)")
+                                 .arg(text)
+                                 .arg(row - 1)
+                                 .arg(range);
     // A bad access code spoils every ticked row (the status bar shows a repeated text once).
     const int failedRows = row == 1 ? 2 : 1;
     QCOMPARE(messages.shown().count(expected), 1);

@@ -9,6 +9,8 @@
 #include <QMessageBox>
 #include <QSerialPort>
 
+#include <csignal>
+
 #include "programdir.h"
 
 QString deliveredTablesDir()
@@ -51,6 +53,21 @@ QByteArray ProgramDirFixture::readFile(const QString& name) const
 {
     QFile file(filePath(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
 }
 
 ModalWatcher::ModalWatcher()
