@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QPair>
 #include <QPoint>
+#include <QTimer>
 #include <QVector>
 #include <QWidget>
 #include <functional>
@@ -31,11 +32,17 @@ public:
     const VibroSeries& seriesOf(VibroQuantity quantity, VibroAxis axis) const;
     // The clock that names export files; the system clock unless a test sets another.
     void setClock(std::function<QDateTime()> clock);
+    // Off, every call of plotVibroparameter draws at once, as the plot used to; kept for
+    // measuring the two side by side.
+    void setRedrawDeferred(bool deferred);
 
 public slots:
     void exportDataTxt();
     void clearCanvas();
     void exportDataPng();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void slotMouseDoubleClick(QMouseEvent* event);
@@ -57,6 +64,7 @@ private:
     };
 
     void restoreSize();
+    void scheduleRedraw();
     void syncGraph(int graph, const VibroSeries& source, bool rebuild);
     void fitAxes(VibroQuantity quantity);
     const SeriesExtent& extentOf(VibroQuantity quantity, int axis);
@@ -77,4 +85,10 @@ private:
     int drawnCount[3] = {0, 0, 0};
     SeriesExtent extents[VibroQuantityCount][VibroAxisCount];
     std::function<QDateTime()> clock;
+
+    // New samples wait for the next frame, and for the plot to be seen, to be drawn.
+    QTimer redrawTimer;
+    QElapsedTimer sinceRedraw;
+    bool redrawPending = false;
+    bool redrawDeferred = true;
 };

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <functional>
@@ -63,7 +64,10 @@ struct MousePlot {
                 }
             }
         }
+        QSignalSpy drawn(&plot, &QCustomPlot::afterReplot);
         drawer.plotVibroparameter(QStringLiteral("Виброускорение"));
+        // Drawn as the user would see it before touching it; without it the ranges below fail.
+        (void)QTest::qWaitFor([&] { return drawn.count() > 0; }, 5000);
         fitted = {plot.xAxis->range(), plot.yAxis->range()};
     }
 
