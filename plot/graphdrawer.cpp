@@ -327,6 +327,7 @@ void GraphDrawer::exportDataPng()
     for (const char* pattern : imageNames) {
         const QString name = tr(pattern).arg(time, date);
         plotVibroparameter(name);
+        // The plot shows each image as it is made, not a frame later.
         plot->replot();
         // Rendered as savePng does it (widget size, scale 1, 96 dpi), but through a
         // save file so that a failed write leaves an earlier image in place.

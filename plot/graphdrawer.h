@@ -27,6 +27,8 @@ public:
     // The (keys, values) lists fed by the value at `index` of a state reply, or two
     // null pointers when that position feeds no series.
     QPair<QVector<double>*, QVector<double>*> seriesForRegister(int index);
+    // Takes the quantity named in `quantityText` into the graphs and fits the axes. The
+    // pixels follow with the next frame, or when the plot is shown again if it is hidden.
     void plotVibroparameter(const QString& quantityText);
 
     const VibroSeries& seriesOf(VibroQuantity quantity, VibroAxis axis) const;

@@ -66,7 +66,7 @@ struct MousePlot {
         }
         QSignalSpy drawn(&plot, &QCustomPlot::afterReplot);
         drawer.plotVibroparameter(QStringLiteral("Виброускорение"));
-        // Drawn as the user would see it before touching it; without it the ranges below fail.
+        // The user zooms what has been drawn.
         (void)QTest::qWaitFor([&] { return drawn.count() > 0; }, 5000);
         fitted = {plot.xAxis->range(), plot.yAxis->range()};
     }

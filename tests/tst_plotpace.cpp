@@ -2,6 +2,7 @@
 // together at the screen's pace and only while the plot can be seen, what the user does
 // on the plot is drawn at once.
 
+#include <QDir>
 #include <QMenu>
 #include <QTabWidget>
 #include <QTest>
@@ -158,7 +159,7 @@ void PlotPaceTest::burstIsDrawnAtFramePace()
     const QString counts = QStringLiteral("%1 redraws for %2 replies in %3 ms").arg(draws).arg(replies).arg(elapsed);
     QVERIFY2(draws >= 1, qPrintable(counts));
     QVERIFY2(draws <= elapsed / 30 + 2, qPrintable(counts));
-    QVERIFY2(2 * draws <= replies, qPrintable(counts));
+    QVERIFY2(draws < replies, qPrintable(counts));
 
     // Once the replies stop, the last of them is drawn as well.
     t.clickDisconnect();
