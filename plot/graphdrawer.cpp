@@ -37,6 +37,11 @@ const char* const tableNames[VibroQuantityCount] = {
 };
 const qint64 clickLimitMs = 99;
 const QPoint menuOffset(30, 20);
+// Replies that come faster than the screen's frames are drawn together.
+const double frameMs = 33;
+// The most of the time that drawing new samples may take. A long run's redraw is slow
+// (all samples are walked), and polling must keep its pace all the same.
+const double drawShare = 0.04;
 
 int quantityOfText(const QString& text)
 {
@@ -92,6 +97,20 @@ GraphDrawer::GraphDrawer(QCustomPlot* plot, QWidget* parent)
     plot->legend->setVisible(true);
     plot->setInteraction(QCP::iRangeDrag, true);
     plot->setInteraction(QCP::iRangeZoom, true);
+
+    redrawTimer.setSingleShot(true);
+    // The plot as context object: a timeout never reaches a plot that is gone.
+    connect(&redrawTimer, &QTimer::timeout, plot, [this] {
+        if (redrawPending && this->plot->isVisible())
+            this->plot->replot();
+    });
+    // Every redraw, the user's too, shows all samples so far.
+    connect(plot, &QCustomPlot::afterReplot, this, [this] {
+        redrawPending = false;
+        redrawTimer.stop();
+        sinceRedraw.start();
+    });
+    plot->installEventFilter(this);
 }
 
 GraphDrawer::~GraphDrawer() = default;
@@ -115,6 +134,11 @@ void GraphDrawer::setClock(std::function<QDateTime()> newClock)
     clock = std::move(newClock);
 }
 
+void GraphDrawer::setRedrawDeferred(bool deferred)
+{
+    redrawDeferred = deferred;
+}
+
 void GraphDrawer::plotVibroparameter(const QString& quantityText)
 {
     const int found = quantityOfText(quantityText);
@@ -132,7 +156,35 @@ void GraphDrawer::plotVibroparameter(const QString& quantityText)
         plot->graph(graph)->setName(tr(graphNames[graph]));
     }
     fitAxes(quantity);
-    plot->replot();
+    scheduleRedraw();
+}
+
+// A hidden plot is drawn when it is shown again (see eventFilter).
+void GraphDrawer::scheduleRedraw()
+{
+    if (!redrawDeferred) {
+        plot->replot();
+        return;
+    }
+    redrawPending = true;
+    if (!plot->isVisible() || redrawTimer.isActive())
+        return;
+    const double cost = plot->replotTime(true);
+    const double gap = std::max(frameMs - cost, cost * (1 / drawShare - 1));
+    const double waited = sinceRedraw.isValid() ? double(sinceRedraw.elapsed()) : gap;
+    redrawTimer.start(int(std::ceil(std::max(0.0, gap - waited))));
+}
+
+// What waits to be drawn is drawn once the plot is shown again, and before a press or a
+// wheel turn, so that the user zooms what the axes show.
+bool GraphDrawer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == plot && redrawPending) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::MouseButtonPress || type == QEvent::Wheel)
+            plot->replot();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // A growing series only needs its new samples appended (QCustomPlot merges them in
@@ -267,6 +319,8 @@ void GraphDrawer::exportDataPng()
     for (const char* pattern : imageNames) {
         const QString name = tr(pattern).arg(time, date);
         plotVibroparameter(name);
+        // The plot shows each image as it is made, not a frame later.
+        plot->replot();
         // Rendered as savePng does it (widget size, scale 1, 96 dpi), but saved whole so
         // that a failed write leaves an earlier image in place.
         QImage image = plot->toPixmap(0, 0, 1.0).toImage();

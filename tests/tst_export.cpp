@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLocale>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <cfloat>
@@ -328,13 +329,15 @@ void ExportTest::pngFiles()
 {
     ExportPlot fixture;
     fixture.fill(60);
-    // What each quantity looks like on the plot. QCustomPlot lays out a tick label it
-    // has not drawn before a pixel or two off, so everything is drawn once beforehand.
+    // What each quantity looks like on the plot once drawn. QCustomPlot lays out a tick
+    // label it has not drawn before a pixel or two off, so everything is drawn once beforehand.
     QVector<QImage> drawn;
     for (int pass = 0; pass < 2; ++pass) {
         drawn.clear();
         for (const char* text : quantityTexts) {
+            QSignalSpy replots(&fixture.plot, &QCustomPlot::afterReplot);
             fixture.drawer.plotVibroparameter(QString::fromUtf8(text));
+            QTRY_VERIFY_WITH_TIMEOUT(replots.count() > 0, 5000);
             drawn << fixture.plot.toPixmap(0, 0, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
         }
     }
