@@ -145,6 +145,8 @@ PlotRow measurePlot(int samples, int repeats)
         };
         while (key < samples)
             poll();
+        // Drawn at once, the way a redraw per reply did it.
+        drawer.setRedrawDeferred(false);
         const QString quantity = QStringLiteral("Виброускорение");
         drawer.plotVibroparameter(quantity);
         row.oursBytes = (heapBytes() - before) / (double(samples) * VibroQuantityCount * VibroAxisCount);

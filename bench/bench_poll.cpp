@@ -3,8 +3,13 @@
 //     the master's own floor (its inter-frame delay);
 //  2. polls per second through the real window with the poll period at its minimum;
 //  3. the process memory before and after many polls through the window.
+// With --plot-load N it measures only this instead: polls per second and how late a
+// 10 ms timer fires, through the shown window with every series holding N samples,
+// plotting off and on, the plot's tab shown and another tab shown, for the plot's
+// deferred redraw and for a redraw after every reply.
 //
 // usage: bench_poll [--round-trips N] [--rate-seconds S] [--polls N] [--plot]
+//        bench_poll --plot-load N [--load-seconds S]
 //   --polls 100000 is the long memory run (a few minutes); the default is shorter.
 
 #include <QApplication>
@@ -17,19 +22,23 @@
 #include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSerialPort>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QVariant>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "graphdrawer.h"
 #include "mainwindow.h"
 #include "sensorlink.h"
 #include "windowtest.h"
@@ -221,6 +230,176 @@ bool memory(int polls, bool plot)
     }
     return true;
 }
+
+// How late a repeating 10 ms timer fires: each gap between two timeouts beyond 10 ms.
+class Lateness
+{
+public:
+    Lateness()
+    {
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.nsecsElapsed();
+            if (last >= 0)
+                lateMs.push_back(std::max(0.0, (now - last) / 1e6 - periodMs));
+            last = now;
+        });
+    }
+    void start()
+    {
+        last = -1;
+        clock.start();
+        timer.start(periodMs);
+    }
+    void stop() { timer.stop(); }
+
+    std::vector<double> lateMs;
+
+private:
+    static constexpr int periodMs = 10;
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = -1;
+};
+
+// One case, summed over its rounds.
+struct LoadCase {
+    double seconds = 0;
+    int polls = 0;
+    int redraws = 0;
+    Lateness lateness;
+};
+
+// The window's plot component: the one GraphDrawer alive (it has no parent to find it by).
+GraphDrawer* windowDrawer()
+{
+    for (QWidget* widget : QApplication::allWidgets()) {
+        if (auto* drawer = qobject_cast<GraphDrawer*>(widget))
+            return drawer;
+    }
+    return nullptr;
+}
+
+// Every series filled to `samples` through the component's own series, keys ending
+// below the first poll's so that live samples follow them, values as a sensor's vary.
+void prefill(GraphDrawer& drawer, int samples)
+{
+    QRandomGenerator random(1234);
+    for (int quantity = 0; quantity < VibroQuantityCount; ++quantity) {
+        for (int axis = 0; axis < VibroAxisCount; ++axis) {
+            const auto target = drawer.seriesForRegister(3 + 2 * (VibroAxisCount * quantity + axis));
+            target.first->reserve(samples + 100000);
+            target.second->reserve(samples + 100000);
+            for (int i = 0; i < samples; ++i) {
+                const double base = (quantity + 1) * (1.5 + std::sin(i / 300.0 + axis));
+                target.first->append(double(i - samples));
+                target.second->append(double(float(base + (random.generateDouble() - 0.5) * 0.2)));
+            }
+        }
+    }
+}
+
+bool plotLoad(int samples, int seconds)
+{
+    Window w;
+    if (!w.start(false))
+        return false;
+    GraphDrawer* drawer = windowDrawer();
+    auto* plotting = w.window->findChild<QCheckBox*>(QStringLiteral("checkBox_need_to_plot"));
+    auto* tabs = w.window->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
+    auto* plotTab = w.window->findChild<QWidget*>(QStringLiteral("tab_plot"));
+    auto* otherTab = w.window->findChild<QWidget*>(QStringLiteral("tab_data"));
+    auto* canvas = w.window->findChild<QCustomPlot*>(QStringLiteral("canvas"));
+    if (!drawer || !plotting || !tabs || !plotTab || !otherTab || !canvas) {
+        std::fprintf(stderr, "the window's plot parts were not found\n");
+        return false;
+    }
+    // Live samples within the range of the earlier ones, as in a long steady run.
+    bool steady = w.link.command(QStringLiteral("freeze on"));
+    for (int slot = 0; slot < VibroQuantityCount * VibroAxisCount; ++slot) {
+        const double level = (slot / VibroAxisCount + 1) * 1.5;
+        steady = w.link.command(QStringLiteral("setfloat %1 %2").arg(15 + 2 * slot).arg(level)) && steady;
+    }
+    if (!steady) {
+        std::fprintf(stderr, "sensor: %s\n", qPrintable(w.link.errorString()));
+        return false;
+    }
+    prefill(*drawer, samples);
+    w.window->show();
+    if (!QTest::qWaitForWindowExposed(w.window.get()))
+        return false;
+    int redraws = 0;
+    QObject::connect(canvas, &QCustomPlot::afterReplot, [&] { ++redraws; });
+
+    // The graphs take the long series with the first reply drawn: not measured.
+    plotting->setChecked(true);
+    tabs->setCurrentWidget(plotTab);
+    runFor(1000);
+
+    // Both ways of drawing, every case, in short rounds, so that a change in the machine's
+    // load falls on all alike. In this order a redraw left waiting by one case is made
+    // when the plot is shown again, before the next measurement, never within it.
+    enum { OffShown, OnShown, OffHidden, OnHidden, CaseCount };
+    const int order[CaseCount] = {OnShown, OnHidden, OffHidden, OffShown};
+    LoadCase cases[2][CaseCount];
+    const int rounds = std::max(1, 2 * seconds);
+    const int roundMs = seconds * 1000 / rounds;
+    for (int round = 0; round < rounds; ++round) {
+        for (int way = 0; way < 2; ++way) {
+            drawer->setRedrawDeferred(way == 0);
+            for (int c : order) {
+                LoadCase& one = cases[way][c];
+                plotting->setChecked(c == OnShown || c == OnHidden);
+                tabs->setCurrentWidget(c == OffShown || c == OnShown ? plotTab : otherTab);
+                runFor(200);
+                w.link.clearJournal();
+                redraws = 0;
+                one.lateness.start();
+                QElapsedTimer clock;
+                clock.start();
+                runFor(roundMs);
+                one.lateness.stop();
+                one.seconds += clock.elapsed() / 1000.0;
+                one.polls += w.stateReadsSeen();
+                one.redraws += redraws;
+            }
+        }
+    }
+    plotting->setChecked(false);
+
+    std::printf("plot load: %d samples in each of the %d series, plot %dx%d, period %d ms, %d s per case in %d rounds\n",
+        samples, VibroQuantityCount * VibroAxisCount, canvas->width(), canvas->height(), w.period->value(), seconds,
+        rounds);
+    std::printf("  %-30s %-36s %s\n", "", "deferred redraw", "redraw after every reply");
+    std::printf("  %-30s %8s %8s %8s %8s   %8s %8s %8s %8s\n", "case", "polls/s", "late", "late", "redraws", "polls/s",
+        "late", "late", "redraws");
+    std::printf("  %-30s %8s %8s %8s %8s   %8s %8s %8s %8s\n", "", "", "med ms", "p99 ms", "per s", "", "med ms",
+        "p99 ms", "per s");
+    const char* const caseNames[CaseCount] = {
+        "plotting off, plot tab shown", "plotting on, plot tab shown", "plotting off, other tab shown",
+        "plotting on, other tab shown"};
+    for (int c = 0; c < CaseCount; ++c) {
+        std::printf("  %-30s", caseNames[c]);
+        for (int way = 0; way < 2; ++way) {
+            const LoadCase& one = cases[way][c];
+            std::printf(" %8.1f %8.2f %8.2f %8.1f%s", one.polls / one.seconds, percentile(one.lateness.lateMs, 0.5),
+                percentile(one.lateness.lateMs, 0.99), one.redraws / one.seconds, way == 0 ? "  " : "\n");
+        }
+    }
+    auto rate = [&](int way, int c) { return cases[way][c].polls / cases[way][c].seconds; };
+    double ratios[2][2];
+    for (int way = 0; way < 2; ++way) {
+        ratios[way][0] = rate(way, OnShown) / rate(way, OffShown);
+        ratios[way][1] = rate(way, OnHidden) / rate(way, OffHidden);
+    }
+    std::printf("  %-30s %8.2f %35.2f\n", "rate on / off, plot tab shown", ratios[0][0], ratios[1][0]);
+    std::printf("  %-30s %8.2f %35.2f\n", "rate on / off, other tab shown", ratios[0][1], ratios[1][1]);
+    std::printf("  targets: rate on / off >= 0.9, lateness p99 <= 50 ms\n");
+    std::printf("plot load N=%d: rate ratio shown %.2f, hidden %.2f; lateness p99 shown %.1f ms, hidden %.1f ms\n",
+        samples, ratios[0][0], ratios[0][1], percentile(cases[0][OnShown].lateness.lateMs, 0.99),
+        percentile(cases[0][OnHidden].lateness.lateMs, 0.99));
+    return true;
+}
 }
 
 int main(int argc, char* argv[])
@@ -233,6 +412,9 @@ int main(int argc, char* argv[])
     const int seconds = argValue(args, QStringLiteral("--rate-seconds"), 3);
     const int polls = argValue(args, QStringLiteral("--polls"), 10000);
     const bool plot = args.contains(QStringLiteral("--plot"));
+    const int plotLoadSamples = argValue(args, QStringLiteral("--plot-load"), -1);
+    if (plotLoadSamples >= 0)
+        return plotLoad(plotLoadSamples, argValue(args, QStringLiteral("--load-seconds"), 5)) ? 0 : 1;
 
     std::printf("VmRSS at process start %ld KiB\n", rssKib());
     bool ok = roundTrips(trips);

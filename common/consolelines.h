@@ -11,8 +11,9 @@ class QTextDecoder;
 // Cuts the bytes that a raw serial line delivers into the lines of the console: UTF-8
 // decoded with a decoder that keeps its state across arrivals, NUL bytes dropped, lines
 // ended by CR, LF, CR LF or LF CR (a pair split between two arrivals is one terminator),
-// and a line that reaches `lineLimit` characters without an end shown in pieces of that
-// length. The pieces fall in the same places however the bytes were chunked.
+// and a line that runs past `lineLimit` characters without an end shown in pieces of that
+// length (a line of exactly the limit waits for its next character, which may end it).
+// The pieces fall in the same places however the bytes were chunked.
 class ConsoleLineSplitter
 {
 public:

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QMetaType>
 #include <QModbusDataUnit>
@@ -112,16 +111,18 @@ private:
         int count = 0;
     };
 
-    void enqueue(const Request& request);
+    void enqueue(const QString& slaveText, Request request);
     void sendNext();
     void dispatch(const Request& request);
     void onReplyFinished(QModbusReply* reply);
+    ModbusOutcome evaluate(const Request& request, const QModbusReply& reply) const;
     void onGuardExpired();
     void onDeviceError(QModbusDevice::Error error);
     void onStateChanged(QModbusDevice::State state);
     void takeLinkDown();
+    void detachOnLine();
     void dropAll();
-    void report(ModbusOutcome outcome);
+    void report(const ModbusOutcome& outcome);
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
 
     QPointer<QModbusClient> device;
@@ -132,5 +133,4 @@ private:
     QTimer guard;
     quint64 lastId = 0;
     bool linkLossQueued = false;
-    bool disconnecting = false;
 };

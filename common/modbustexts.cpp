@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QModbusReply>
 
+#include "modbuslink.h"
+
 namespace {
 QString tr(const char* text)
 {
@@ -72,6 +74,27 @@ QString ModbusTexts::writeMismatch(int requestedAddress, int requestedCount, int
         .arg(requestedAddress)
         .arg(confirmedCount)
         .arg(confirmedAddress);
+}
+
+QString ModbusTexts::failure(const ModbusOutcome& outcome)
+{
+    switch (outcome.kind) {
+    case ModbusOutcome::Done:
+    case ModbusOutcome::Dropped:
+        return QString();
+    case ModbusOutcome::Refused:
+        return outcome.isWrite ? writeRefused(outcome.errorString) : readRefused(outcome.errorString);
+    case ModbusOutcome::Failed:
+    case ModbusOutcome::GivenUp:
+        return outcome.isWrite ? writeFailed(outcome.error, outcome.errorString, outcome.exceptionCode)
+                               : readFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
+    case ModbusOutcome::Mismatch:
+        return outcome.isWrite ? writeMismatch(outcome.requestedStart, outcome.requestedCount, outcome.receivedStart,
+                                     outcome.receivedCount)
+                               : readMismatch(outcome.requestedStart, outcome.requestedCount, outcome.receivedStart,
+                                     outcome.receivedCount);
+    }
+    return QString();
 }
 
 QString ModbusTexts::writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest)

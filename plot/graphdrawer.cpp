@@ -1,15 +1,16 @@
 #include "graphdrawer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
 
 #include "csvformat.h"
 #include "programdir.h"
+#include "wholefile.h"
 
 namespace {
 const char* const quantityFragments[VibroQuantityCount] = {"ускорен", "скорост", "перемещен"};
@@ -36,6 +37,11 @@ const char* const tableNames[VibroQuantityCount] = {
 };
 const qint64 clickLimitMs = 99;
 const QPoint menuOffset(30, 20);
+// Replies that come faster than the screen's frames are drawn together.
+const double frameMs = 33;
+// The most of the time that drawing new samples may take. A long run's redraw is slow
+// (all samples are walked), and polling must keep its pace all the same.
+const double drawShare = 0.04;
 
 int quantityOfText(const QString& text)
 {
@@ -59,30 +65,21 @@ void fitAxis(QCPAxis* axis, bool haveRange, QCPRange found)
     axis->setRange(found);
 }
 
-// The coordinate step of one pixel on a linear axis as it is laid out now. Kept from the
-// press: the zoom changes the tick labels, and with them the size of the axis rect.
-double coordPerPixel(QCPAxis* axis)
+// The file names of the jobs that did not come through; nothing is tried in a folder
+// that could not be made.
+QStringList failedNames(bool folderReady, const QVector<WholeFile::Job>& jobs, bool textMode)
 {
-    const bool horizontal = axis->orientation() == Qt::Horizontal;
-    const int pixels = horizontal ? axis->axisRect()->width() : axis->axisRect()->height();
-    if (pixels <= 0)
-        return 0;
-    const double sign = (horizontal ? 1.0 : -1.0) * (axis->rangeReversed() ? -1.0 : 1.0);
-    return sign * axis->range().size() / pixels;
-}
-
-// The new range of one drag axis: the range at the press widened (or narrowed) by the
-// coordinate distance the pointer moved, measured on the scale of the press.
-bool zoomedRange(double coordPerPixelAtPress, const QCPRange& atPress, int pressPixel, int pixel, QCPRange& zoomed)
-{
-    const double d = (pressPixel - pixel) * coordPerPixelAtPress;
-    const double lower = atPress.lower + d;
-    const double upper = atPress.upper - d;
-    // Checked before QCPRange sees the bounds: it would swap those of a range turned inside out.
-    if (!(upper > lower))
-        return false;
-    zoomed = QCPRange(lower, upper);
-    return QCPRange::validRange(zoomed);
+    QStringList failedPaths;
+    if (folderReady) {
+        failedPaths = WholeFile::saveAll(jobs, textMode);
+    } else {
+        for (const WholeFile::Job& job : jobs)
+            failedPaths << job.path;
+    }
+    QStringList failed;
+    for (const QString& path : failedPaths)
+        failed << QFileInfo(path).fileName();
+    return failed;
 }
 }
 
@@ -100,6 +97,20 @@ GraphDrawer::GraphDrawer(QCustomPlot* plot, QWidget* parent)
     plot->legend->setVisible(true);
     plot->setInteraction(QCP::iRangeDrag, true);
     plot->setInteraction(QCP::iRangeZoom, true);
+
+    redrawTimer.setSingleShot(true);
+    // The plot as context object: a timeout never reaches a plot that is gone.
+    connect(&redrawTimer, &QTimer::timeout, plot, [this] {
+        if (redrawPending && this->plot->isVisible())
+            this->plot->replot();
+    });
+    // Every redraw, the user's too, shows all samples so far.
+    connect(plot, &QCustomPlot::afterReplot, this, [this] {
+        redrawPending = false;
+        redrawTimer.stop();
+        sinceRedraw.start();
+    });
+    plot->installEventFilter(this);
 }
 
 GraphDrawer::~GraphDrawer() = default;
@@ -123,6 +134,11 @@ void GraphDrawer::setClock(std::function<QDateTime()> newClock)
     clock = std::move(newClock);
 }
 
+void GraphDrawer::setRedrawDeferred(bool deferred)
+{
+    redrawDeferred = deferred;
+}
+
 void GraphDrawer::plotVibroparameter(const QString& quantityText)
 {
     const int found = quantityOfText(quantityText);
@@ -140,7 +156,35 @@ void GraphDrawer::plotVibroparameter(const QString& quantityText)
         plot->graph(graph)->setName(tr(graphNames[graph]));
     }
     fitAxes(quantity);
-    plot->replot();
+    scheduleRedraw();
+}
+
+// A hidden plot is drawn when it is shown again (see eventFilter).
+void GraphDrawer::scheduleRedraw()
+{
+    if (!redrawDeferred) {
+        plot->replot();
+        return;
+    }
+    redrawPending = true;
+    if (!plot->isVisible() || redrawTimer.isActive())
+        return;
+    const double cost = plot->replotTime(true);
+    const double gap = std::max(frameMs - cost, cost * (1 / drawShare - 1));
+    const double waited = sinceRedraw.isValid() ? double(sinceRedraw.elapsed()) : gap;
+    redrawTimer.start(int(std::ceil(std::max(0.0, gap - waited))));
+}
+
+// What waits to be drawn is drawn once the plot is shown again, and before a press or a
+// wheel turn, so that the user zooms what the axes show.
+bool GraphDrawer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == plot && redrawPending) {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::Show || type == QEvent::MouseButtonPress || type == QEvent::Wheel)
+            plot->replot();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // A growing series only needs its new samples appended (QCustomPlot merges them in
@@ -271,26 +315,24 @@ void GraphDrawer::exportDataPng()
     const QDateTime now = clock();
     const QString time = now.time().toString(QStringLiteral("HH-mm"));
     const QString date = now.toString(QStringLiteral("dd.MM.yyyy"));
-    QStringList failed;
+    QVector<WholeFile::Job> jobs;
     for (const char* pattern : imageNames) {
         const QString name = tr(pattern).arg(time, date);
         plotVibroparameter(name);
-        // Rendered as savePng does it (widget size, scale 1, 96 dpi), but through a
-        // save file so that a failed write leaves an earlier image in place.
+        // The plot shows each image as it is made, not a frame later.
+        plot->replot();
+        // Rendered as savePng does it (widget size, scale 1, 96 dpi), but saved whole so
+        // that a failed write leaves an earlier image in place.
         QImage image = plot->toPixmap(0, 0, 1.0).toImage();
         const int dotsPerMeter = int(96 / 0.0254);
         image.setDotsPerMeterX(dotsPerMeter);
         image.setDotsPerMeterY(dotsPerMeter);
-        // Unbuffered: Qt 5's QSaveFile misses a write error of its final flush and would
-        // commit a cut-off file over the earlier one.
-        QSaveFile file(folder + QLatin1Char('/') + name);
-        const bool saved = folderReady && !image.isNull() && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-            && image.save(&file, "PNG", -1) && file.commit();
-        if (!saved)
-            failed << name;
+        jobs.append({folder + QLatin1Char('/') + name,
+            [image](QIODevice& device) { return !image.isNull() && image.save(&device, "PNG", -1); }});
     }
     reportExport(QStringLiteral("Plots"),
-        QStringLiteral("Текущие графики сохранены в папке Plots, находящейся в корневом пути программы."), failed);
+        QStringLiteral("Текущие графики сохранены в папке Plots, находящейся в корневом пути программы."),
+        failedNames(folderReady, jobs, false));
 }
 
 void GraphDrawer::exportDataTxt()
@@ -300,19 +342,16 @@ void GraphDrawer::exportDataTxt()
     const QString date = now.toString(QStringLiteral("dd.MM.yyyy"));
     QString folder;
     const bool folderReady = ensureFolder(QStringLiteral("Data"), folder);
-    QStringList failed;
+    QVector<WholeFile::Job> jobs;
     for (int quantity = 0; quantity < VibroQuantityCount; ++quantity) {
-        const QString name = tr(tableNames[quantity]).arg(time, date);
-        QSaveFile file(folder + QLatin1Char('/') + name);
-        // Unbuffered, so that a failed write shows in the count (see exportDataPng).
-        const bool saved = folderReady && file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)
-            && writeVibroCsv(file, series[quantity], quantity == Acceleration) && file.commit();
-        if (!saved)
-            failed << name;
+        const VibroSeries(&axes)[VibroAxisCount] = series[quantity];
+        const bool withHeader = quantity == Acceleration;
+        jobs.append({folder + QLatin1Char('/') + tr(tableNames[quantity]).arg(time, date),
+            [&axes, withHeader](QIODevice& device) { return writeVibroCsv(device, axes, withHeader); }});
     }
     reportExport(QStringLiteral("Data"),
         QStringLiteral("Измеряемые вибровеличины сохранены в папке Data, находящейся в корневом пути программы."),
-        failed);
+        failedNames(folderReady, jobs, true));
 }
 
 void GraphDrawer::slotMouseDoubleClick(QMouseEvent*)
@@ -325,29 +364,15 @@ void GraphDrawer::slotMousePress(QMouseEvent* event)
         return;
     pressTimer.start();
     plot->setCursor(Qt::ClosedHandCursor);
-    pressPos = event->pos();
     dragging = true;
-    xRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Horizontal)->range();
-    yRangeAtPress = plot->axisRect(0)->rangeDragAxis(Qt::Vertical)->range();
-    xCoordPerPixelAtPress = coordPerPixel(plot->axisRect(0)->rangeDragAxis(Qt::Horizontal));
-    yCoordPerPixelAtPress = coordPerPixel(plot->axisRect(0)->rangeDragAxis(Qt::Vertical));
+    press = dragZoomPress(plot, event->pos());
 }
 
-// Every move is measured from the press, so moves do not feed each other and a return
-// to the press point gives back the ranges of the press.
 void GraphDrawer::slotMouseMove(QMouseEvent* event)
 {
     if (!dragging)
         return;
-    QCPAxis* horizontal = plot->axisRect(0)->rangeDragAxis(Qt::Horizontal);
-    QCPAxis* vertical = plot->axisRect(0)->rangeDragAxis(Qt::Vertical);
-    QCPRange zoomed;
-    if (plot->xAxis->scaleType() == QCPAxis::stLinear
-        && zoomedRange(xCoordPerPixelAtPress, xRangeAtPress, pressPos.x(), event->pos().x(), zoomed))
-        horizontal->setRange(zoomed);
-    if (plot->yAxis->scaleType() == QCPAxis::stLinear
-        && zoomedRange(yCoordPerPixelAtPress, yRangeAtPress, pressPos.y(), event->pos().y(), zoomed))
-        vertical->setRange(zoomed);
+    applyDragZoom(plot, press, event->pos());
     plot->replot();
 }
 

@@ -4,8 +4,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,13 +14,12 @@
 #include <QModbusRtuSerialMaster>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTextCodec>
 #include <QThread>
 #include <QVariant>
 
-#include <algorithm>
-
+#include "cellvalue.h"
 #include "graphdrawer.h"
+#include "logfile.h"
 #include "modbustexts.h"
 #include "portlist.h"
 #include "programdir.h"
@@ -33,8 +30,6 @@
 #include "writerequest.h"
 
 namespace {
-const char* const requestedStartProperty = "requestedStart";
-const char* const requestedCountProperty = "requestedCount";
 const int measurementModeRow = 10;
 const int scaledRegisterRow = 3;
 
@@ -93,11 +88,9 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     // Requests that the closing link aborts are no failures to report on the way out.
-    if (modbusDevice) {
-        modbusDevice->disconnect(this);
-        for (QModbusReply* reply : modbusDevice->findChildren<QModbusReply*>())
-            reply->disconnect(this);
-    }
+    statusTimer.stop();
+    delete modbusLink;
+    modbusLink = nullptr;
     if (modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState)
         modbusDevice->disconnectDevice();
     if (serialPort && serialPort->isOpen())
@@ -226,13 +219,8 @@ void MainWindow::log(QString error)
 {
     // One reading of the clock, so the date and the time of a line always agree.
     const QDateTime now = QDateTime::currentDateTime();
-    const QString line = now.toString(QStringLiteral("dd.MM.yyyy — ")) + now.time().toString(QStringLiteral("HH:mm:ss    |    "))
-        + error + QLatin1Char('\n');
-    QFile file(ProgramDir::filePath(QStringLiteral("log.txt")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
-    file.write(line.toUtf8());
-    file.close();
+    LogFile::append(now.toString(QStringLiteral("dd.MM.yyyy — ")) + now.time().toString(QStringLiteral("HH:mm:ss    |    "))
+        + error);
 }
 
 // ---- Modbus link ----
@@ -242,39 +230,37 @@ void MainWindow::modbusInitiate()
     pollsSent = 0;
     statusValuesReceived = 0;
     modbusDevice = new QModbusRtuSerialMaster(this);
-    connect(modbusDevice, &QModbusDevice::errorOccurred, this,
-        [this](QModbusDevice::Error error) { modbusErrorHandler(error); });
+    modbusLink = new ModbusLink(modbusDevice, this);
+    connect(modbusLink, &ModbusLink::deviceError, this,
+        [this](QModbusDevice::Error, const QString& text) { modbusErrorHandler(text); });
+    connect(modbusLink, &ModbusLink::finished, this, &MainWindow::onLinkOutcome);
+    connect(modbusLink, &ModbusLink::lineLost, this, &MainWindow::onLineLost);
     connect(&statusTimer, &QTimer::timeout, this, [this] { pollStatus(); });
     statusTimer.start(2000);
 }
 
 bool MainWindow::modbusConnected() const
 {
-    return modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState;
+    return modbusLink && modbusLink->connected();
 }
 
-void MainWindow::modbusErrorHandler(QModbusDevice::Error error)
+void MainWindow::modbusErrorHandler(const QString& text)
 {
-    if (error == QModbusDevice::NoError || linkLossQueued)
-        return;
-    statusBar()->showMessage(modbusDevice->errorString(), 5000);
-    // A line that went away leaves the master connected and raising errors without
-    // end; take the link down once, outside the port's own signal.
-    const bool lineFault = error == QModbusDevice::ReadError || error == QModbusDevice::WriteError
-        || error == QModbusDevice::ConnectionError;
-    if (lineFault && modbusConnected()) {
-        linkLossQueued = true;
-        QMetaObject::invokeMethod(this, [this] { handleLinkLoss(); }, Qt::QueuedConnection);
-    }
+    statusBar()->showMessage(text, 5000);
 }
 
-void MainWindow::handleLinkLoss()
+void MainWindow::onLineLost()
 {
-    if (modbusConnected())
-        modbusDevice->disconnectDevice();
-    linkLossQueued = false;
     setConfigButtonsEnabled(false);
     updateConnectCaption();
+}
+
+void MainWindow::onLinkOutcome(const ModbusOutcome& outcome)
+{
+    if (outcome.isWrite)
+        writeReplyHandler(outcome);
+    else
+        readReady(outcome);
 }
 
 void MainWindow::on_pushButtonOpenPort_clicked()
@@ -304,7 +290,7 @@ void MainWindow::setConfigButtonsEnabled(bool enabled)
 void MainWindow::modbusToggleConnect()
 {
     if (modbusConnected()) {
-        modbusDevice->disconnectDevice();
+        modbusLink->disconnectDevice();
         setConfigButtonsEnabled(false);
         return;
     }
@@ -315,7 +301,7 @@ void MainWindow::modbusToggleConnect()
     modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
     modbusDevice->setTimeout(modbusTimeoutMs);
     modbusDevice->setNumberOfRetries(modbusRetries);
-    if (modbusDevice->connectDevice()) {
+    if (modbusLink->connectDevice()) {
         versionCheckPending = true;
         setConfigButtonsEnabled(true);
         on_pushButtonCfgRead_clicked();
@@ -336,78 +322,34 @@ void MainWindow::pollStatus()
     if (!modbusConnected())
         return;
     statusTimer.setInterval(ui->spinBoxStatusTime->value());
-    if (pendingStatusRead && !pendingStatusRead->isFinished())
+    // At most one state read is outstanding; a tick that finds it pending sends nothing.
+    if (modbusLink->statusReadOutstanding())
         return;
     ++pollsSent;
     ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
-    pendingStatusRead = readRegisters(addressRegStateStart, quint16(stateRegCount));
+    readRegisters(addressRegStateStart, quint16(stateRegCount), true);
 }
 
-bool MainWindow::slaveAddress(int& address, QString& problem) const
-{
-    const QString text = ui->lineEdiSlaveAddr->text();
-    bool ok = false;
-    address = text.toInt(&ok, 10);
-    if (ok && address >= 1 && address <= 247)
-        return true;
-    problem = tr("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(text);
-    return false;
-}
-
-QModbusReply* MainWindow::readRegisters(int address, quint16 count)
+void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 {
     statusBar()->clearMessage();
-    int server = 0;
-    QString problem;
-    QModbusReply* reply = nullptr;
-    if (slaveAddress(server, problem)) {
-        reply = modbusDevice->sendReadRequest(QModbusDataUnit(QModbusDataUnit::HoldingRegisters, address, count), server);
-        problem = modbusDevice->errorString();
-    }
-    if (!reply) {
-        const QString text = ModbusTexts::readRefused(problem);
-        statusBar()->showMessage(text, 5000);
-        log(text);
-        return nullptr;
-    }
-    if (reply->isFinished()) {
-        delete reply;
-        return nullptr;
-    }
-    reply->setProperty(requestedStartProperty, address);
-    reply->setProperty(requestedCountProperty, int(count));
-    connect(reply, &QModbusReply::finished, this, &MainWindow::readReady);
-    return reply;
+    modbusLink->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
 }
 
-void MainWindow::readReady()
+void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    auto* reply = qobject_cast<QModbusReply*>(sender());
-    if (!reply)
-        return;
-    reply->deleteLater();
-    if (reply->error() != QModbusDevice::NoError) {
-        const QString text = ModbusTexts::readFailed(*reply);
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    if (outcome.kind == ModbusOutcome::Done) {
+        QList<quint16> values;
+        for (uint i = 0; i < outcome.unit.valueCount(); ++i)
+            values << outcome.unit.value(int(i));
+        showReadResult(outcome.unit.startAddress(), values);
         return;
     }
-    // The master pairs a reply with its request by server and function only, so a late
-    // answer to another read can arrive here: decode only what was asked for.
-    const QModbusDataUnit unit = reply->result();
-    const int requestedStart = reply->property(requestedStartProperty).toInt();
-    const int requestedCount = reply->property(requestedCountProperty).toInt();
-    if (unit.startAddress() != requestedStart || int(unit.valueCount()) != requestedCount) {
-        const QString text =
-            ModbusTexts::readMismatch(requestedStart, requestedCount, unit.startAddress(), int(unit.valueCount()));
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
         return;
-    }
-    QList<quint16> values;
-    for (uint i = 0; i < unit.valueCount(); ++i)
-        values << unit.value(int(i));
-    showReadResult(unit.startAddress(), values);
+    statusBar()->showMessage(text, outcome.kind == ModbusOutcome::Refused ? 5000 : 3000);
+    log(text);
 }
 
 void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
@@ -471,83 +413,27 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 {
     writeSucceeded = false;
     writeFinished = false;
-    const quint64 request = ++writeRequestNumber;
-    int server = 0;
-    QString problem;
-    QModbusReply* reply = nullptr;
-    if (slaveAddress(server, problem)) {
-        reply = modbusDevice->sendRawRequest(writeRegistersRequest(address, values), server);
-        problem = modbusDevice->errorString();
-    }
-    if (!reply) {
-        const QString text = ModbusTexts::writeRefused(problem);
-        statusBar()->showMessage(text, 3000);
-        log(text);
-        writeFinished = true;
-        return;
-    }
-    if (reply->isFinished()) {
-        writeSucceeded = reply->error() == QModbusDevice::NoError;
-        if (!writeSucceeded) {
-            const QString text = ModbusTexts::writeFailed(*reply);
-            statusBar()->showMessage(text, 3000);
-            log(text);
-        }
-        reply->deleteLater();
-        writeFinished = true;
-        return;
-    }
-    const int count = values.size();
-    connect(reply, &QModbusReply::finished, this,
-        [this, reply, request, address, count] { writeReplyHandler(reply, request, address, count); });
+    pendingWrite = modbusLink->write(ui->lineEdiSlaveAddr->text(), address, values);
 }
 
-void MainWindow::writeReplyHandler(QModbusReply* reply, quint64 request, int address, int count)
+void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
-    reply->deleteLater();
-    // A reply whose wait has already given up no longer decides anything.
-    if (request != writeRequestNumber || writeFinished)
-        return;
     writeFinished = true;
-    if (reply->error() != QModbusDevice::NoError) {
-        const QString text = ModbusTexts::writeFailed(*reply);
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    if (outcome.kind == ModbusOutcome::Done) {
+        writeSucceeded = true;
+        statusBar()->showMessage(tr("Успешно!"), 3000);
         return;
     }
-    // The master pairs a reply with its request by server and function only: a late
-    // answer to an earlier write must not confirm this one.
-    int confirmedAddress = -1;
-    int confirmedCount = -1;
-    if (!writeRegistersEcho(reply->rawResult(), confirmedAddress, confirmedCount) || confirmedAddress != address
-        || confirmedCount != count) {
-        const QString text = ModbusTexts::writeMismatch(address, count, confirmedAddress, confirmedCount);
-        statusBar()->showMessage(text, 3000);
-        log(text);
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
         return;
-    }
-    writeSucceeded = true;
-    statusBar()->showMessage(tr("Успешно!"), 3000);
+    statusBar()->showMessage(text, 3000);
+    log(text);
 }
 
 void MainWindow::waitForWrite()
 {
-    const int limitMs = modbusTimeoutMs * (modbusRetries + 1) + writeWaitMarginMs;
-    QElapsedTimer waited;
-    waited.start();
-    while (!writeFinished) {
-        if (waited.elapsed() > limitMs) {
-            const QString text = ModbusTexts::writeFailed(QModbusDevice::TimeoutError,
-                tr("ответ не получен за %1 мс").arg(limitMs), QModbusPdu::ExtendedException);
-            statusBar()->showMessage(text, 3000);
-            log(text);
-            writeSucceeded = false;
-            writeFinished = true;
-            break;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(10);
-    }
+    modbusLink->waitFor(pendingWrite);
 }
 
 void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
@@ -556,27 +442,26 @@ void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
         cell->setBackground(QBrush(colour, Qt::SolidPattern));
 }
 
-// The value to send from a row's value cell: a whole number that fits a register,
-// either as signed or as unsigned 16 bits, after the row's display scale is undone.
+// The value to send from a row's value cell, the shown number with the row's display
+// scale undone.
 bool MainWindow::cellValue(int row, int divisor, quint16& value, QString& problem) const
 {
     const QTableWidgetItem* cell = ui->tableCfg->item(row, 2);
     const QString text = cell ? cell->text() : QString();
-    bool ok = false;
-    const int number = text.toInt(&ok, 10) / divisor;
-    if (ok && number >= -32768 && number <= 65535) {
-        value = quint16(number);
+    if (CellValue::toRegister(text, divisor, value))
         return true;
-    }
     problem = text;
     return false;
 }
 
 void MainWindow::reportWrongValue(int row, const QString& problem)
 {
-    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от -32768 до 65535)")
+    const int scale = row == scaledRegisterRow ? 10 : 1;
+    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
                              .arg(problem)
-                             .arg(row - 1);
+                             .arg(row - 1)
+                             .arg(CellValue::lowest(scale))
+                             .arg(CellValue::highest(scale));
     statusBar()->showMessage(text, 3000);
     log(text);
 }
@@ -599,6 +484,9 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
             continue;
         if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
             continue;
+        // The link went down during a wait: nothing more can be written or read back.
+        if (!modbusConnected())
+            break;
         if (row == measurementModeRow) {
             bool ok = false;
             const int mode = ui->tableCfg->item(row, 2)->text().toInt(&ok, 10);
@@ -647,7 +535,7 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
         }
         QThread::msleep(200);
     }
-    if (anyFailed && !modeRejected)
+    if (anyFailed && !modeRejected && modbusConnected())
         readRegisters(addressRegConfigStart, quint16(configRegCount));
     writePassRunning = false;
     ui->pushButtonCfgWrite->setEnabled(modbusConnected());
@@ -761,7 +649,6 @@ void MainWindow::selectUartRaw()
 void MainWindow::uartInitiate()
 {
     serialPort = new QSerialPort(this);
-    uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
     ui->console->document()->setMaximumBlockCount(consoleBlockLimit);
     connect(serialPort, &QSerialPort::readyRead, serialPort, [this] { onUartReadyRead(); }, Qt::DirectConnection);
 }
@@ -780,8 +667,7 @@ void MainWindow::uartToggleConnect()
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (serialPort->open(QIODevice::ReadWrite)) {
         // A new session starts clean: no half character, no half terminator.
-        uartDecoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
-        pairedTerminatorExpected = QChar();
+        consoleLines.reset();
         return;
     }
     QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Выбранный порт недоступен"), QMessageBox::Ok);
@@ -789,46 +675,8 @@ void MainWindow::uartToggleConnect()
 
 void MainWindow::onUartReadyRead()
 {
-    QByteArray bytes = serialPort->readAll();
-    bytes.resize(int(std::remove(bytes.begin(), bytes.end(), '\0') - bytes.begin()));
-    uartRxBuffer += uartDecoder->toUnicode(bytes);
-    const QChar cr(u'\r');
-    const QChar lf(u'\n');
-    int start = 0;
-    if (!pairedTerminatorExpected.isNull() && !uartRxBuffer.isEmpty()) {
-        if (uartRxBuffer.at(0) == pairedTerminatorExpected)
-            start = 1;
-        pairedTerminatorExpected = QChar();
-    }
-    // Cut into lines; a line that reaches the limit is shown in pieces, wherever its bytes came.
-    for (;;) {
-        // One character past the limit, so that a terminator right after a full line still ends it.
-        const int scanEnd = std::min<int>(uartRxBuffer.size(), start + consoleLineLimit + 1);
-        int end = start;
-        while (end < scanEnd && uartRxBuffer.at(end) != cr && uartRxBuffer.at(end) != lf)
-            ++end;
-        if (end == scanEnd) {
-            if (end - start < consoleLineLimit)
-                break;
-            int cut = consoleLineLimit;
-            if (uartRxBuffer.at(start + cut - 1).isHighSurrogate())
-                --cut;
-            printConsole(uartRxBuffer.mid(start, cut));
-            start += cut;
-            continue;
-        }
-        const QChar other = uartRxBuffer.at(end) == cr ? lf : cr;
-        int terminatorLength = 1;
-        if (end + 1 < uartRxBuffer.size()) {
-            if (uartRxBuffer.at(end + 1) == other)
-                terminatorLength = 2;
-        } else {
-            pairedTerminatorExpected = other;
-        }
-        printConsole(uartRxBuffer.mid(start, end - start));
-        start = end + terminatorLength;
-    }
-    uartRxBuffer.remove(0, start);
+    for (const QString& line : consoleLines.feed(serialPort->readAll()))
+        printConsole(line);
 }
 
 void MainWindow::printConsole(QString string)

@@ -10,7 +10,10 @@
 #include <QVector>
 
 #include <functional>
-#include <memory>
+
+#include "consolelines.h"
+
+#include "modbuslink.h"
 
 class GraphDrawer;
 class QActionGroup;
@@ -18,9 +21,7 @@ class QDialog;
 class QKeyEvent;
 class QMenu;
 class QModbusClient;
-class QModbusReply;
 class QTableWidgetItem;
-class QTextDecoder;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -37,13 +38,13 @@ public:
     // Bounds of a write wait: the master's own time-out and retries, and a margin.
     static constexpr int modbusTimeoutMs = 500;
     static constexpr int modbusRetries = 3;
-    static constexpr int writeWaitMarginMs = 1000;
+    static constexpr int writeWaitMarginMs = ModbusLink::givenUpMarginMs;
     // Limits of the console, which a device that never ends a line must not outgrow.
     static constexpr int consoleLineLimit = 4096;
     static constexpr int consoleBlockLimit = 10000;
 
 private slots:
-    void readReady();
+    void readReady(const ModbusOutcome& outcome);
     void on_pushButtonOpenPort_clicked();
     void on_pushButtonCfgWrite_clicked();
     void on_pushButtonCfgRead_clicked();
@@ -79,17 +80,17 @@ private:
         int value;
     };
 
-    QModbusReply* readRegisters(int address, quint16 count);
+    void readRegisters(int address, quint16 count, bool statusRead = false);
     void showReadResult(int startAddress, QList<quint16> values);
     void writeRegistersRaw(int address, QList<quint16> values);
-    void writeReplyHandler(QModbusReply* reply, quint64 request, int address, int count);
+    void writeReplyHandler(const ModbusOutcome& outcome);
     void waitForWrite();
-    void modbusErrorHandler(QModbusDevice::Error error);
-    void handleLinkLoss();
+    void modbusErrorHandler(const QString& text);
+    void onLinkOutcome(const ModbusOutcome& outcome);
+    void onLineLost();
     void pollStatus();
     void onUartReadyRead();
     bool modbusConnected() const;
-    bool slaveAddress(int& address, QString& problem) const;
     void setCellValue(int row, quint16 value, bool shownTimesTen);
     void setChoiceColour(int row, Qt::GlobalColor colour);
     bool cellValue(int row, int divisor, quint16& value, QString& problem) const;
@@ -105,8 +106,8 @@ private:
     QTimer statusTimer;
     QTimer portListTimer;
     QSerialPort* serialPort = nullptr;
-    QString uartRxBuffer;
     QModbusClient* modbusDevice = nullptr;
+    ModbusLink* modbusLink = nullptr;
     QStringList regDescriptions;
     int addressRegConfigStart = 0;
     int addressRegConfigEnd = 0;
@@ -132,17 +133,11 @@ private:
 
     // Row of tableStatus for each register-description index, -1 where none was built.
     QVector<int> statusRowOfIndex;
-    // At most one state read is outstanding; a tick that finds it pending sends nothing.
-    QPointer<QModbusReply> pendingStatusRead;
-    // Each write request is numbered, so a late reply cannot decide a later request.
-    quint64 writeRequestNumber = 0;
+    // The write whose outcome the pass waits for.
+    quint64 pendingWrite = 0;
     bool writePassRunning = false;
-    bool linkLossQueued = false;
-    std::unique_ptr<QTextDecoder> uartDecoder;
     QList<QMenu*> settingsMenus;
-    // A CR or LF that ended the last arrival: the other half of a CR LF / LF CR pair
-    // arriving next belongs to that terminator.
-    QChar pairedTerminatorExpected;
+    ConsoleLineSplitter consoleLines{consoleLineLimit};
     bool consoleEmpty = true;
     QList<QPointer<QDialog>> softwareIdWindows;
 };

@@ -1,6 +1,7 @@
 // The pure helpers every edition shares: register decoding, the write request,
 // the Modbus error texts and the register-description file reader.
 
+#include "modbuslink.h"
 #include "modbustexts.h"
 #include "registerpair.h"
 #include "registertablefile.h"
@@ -76,6 +77,8 @@ private slots:
     void writeTexts();
     void refusedTexts();
     void textsFromReply();
+    void outcomeTexts_data();
+    void outcomeTexts();
 
     void descriptionFile_data();
     void descriptionFile();
@@ -325,6 +328,42 @@ QString TestCommon::writeTemp(const QByteArray& content)
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
         return QString();
     return path;
+}
+
+void TestCommon::outcomeTexts_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("isWrite");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("read done") << int(ModbusOutcome::Done) << false << "";
+    QTest::newRow("write dropped") << int(ModbusOutcome::Dropped) << true << "";
+    QTest::newRow("read refused") << int(ModbusOutcome::Refused) << false << "Ошибка чтения: why";
+    QTest::newRow("write refused") << int(ModbusOutcome::Refused) << true << "Ошибка записи 4: why";
+    QTest::newRow("read failed") << int(ModbusOutcome::Failed) << false << "Ошибка чтения 2: why (code: 0x5)";
+    QTest::newRow("write given up") << int(ModbusOutcome::GivenUp) << true << "Ошибка записи 2: why (Modbus exception: 0xff)";
+    QTest::newRow("read mismatch")
+        << int(ModbusOutcome::Mismatch) << false
+        << "Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: 13 с адреса 0, получено: 14 с адреса 0)";
+    QTest::newRow("write mismatch")
+        << int(ModbusOutcome::Mismatch) << true
+        << "Ошибка записи 3: ответ не соответствует запросу (записано регистров: 13 с адреса 0, подтверждено: 14 с адреса 0)";
+}
+
+void TestCommon::outcomeTexts()
+{
+    QFETCH(int, kind);
+    QFETCH(bool, isWrite);
+    QFETCH(QString, expected);
+    ModbusOutcome outcome;
+    outcome.kind = ModbusOutcome::Kind(kind);
+    outcome.isWrite = isWrite;
+    outcome.error = QModbusDevice::TimeoutError;
+    outcome.errorString = QStringLiteral("why");
+    outcome.requestedStart = 0;
+    outcome.requestedCount = 13;
+    outcome.receivedStart = 0;
+    outcome.receivedCount = 14;
+    QCOMPARE(ModbusTexts::failure(outcome), expected);
 }
 
 void TestCommon::descriptionFile_data()

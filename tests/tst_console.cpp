@@ -21,6 +21,8 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
+#include <sys/ioctl.h>
+
 #include <memory>
 
 namespace {
@@ -73,6 +75,8 @@ private slots:
     void autoscroll();
     void longLineIsCut_data();
     void longLineIsCut();
+    void lineOfTheLimitEndedLater_data();
+    void lineOfTheLimitEndedLater();
     void blockCountIsBounded();
     void eachLineOnceAfterManyOpens();
 
@@ -88,6 +92,8 @@ private:
     bool openConsole();
     // Writes from the far end and waits until the window has taken the bytes in.
     bool deliver(const QByteArray& chunk);
+    // Waits until nothing the far end wrote waits unread at the window's end of the line.
+    bool taken();
     QStringList lines() const;
     QByteArray receive(int size);
 
@@ -164,6 +170,18 @@ bool TestConsole::deliver(const QByteArray& chunk)
     if (m_peer->write(chunk) != chunk.size() || !m_peer->waitForBytesWritten(5000))
         return false;
     return QTest::qWaitFor([&] { return m_arrivals->count() > before; }, 5000);
+}
+
+bool TestConsole::taken()
+{
+    QSerialPort* port = rawPort(*m_window);
+    return QTest::qWaitFor(
+        [&] {
+            int queued = -1;
+            return m_peer->bytesToWrite() == 0 && ioctl(int(port->handle()), FIONREAD, &queued) == 0 && queued == 0
+                && port->bytesAvailable() == 0;
+        },
+        5000);
 }
 
 QStringList TestConsole::lines() const
@@ -458,6 +476,33 @@ void TestConsole::longLineIsCut()
     }
     QCOMPARE(got.at(0), QString(limit - 1, QLatin1Char('x')));
     QCOMPARE(got.at(1), smile + QString(limit - 2, QLatin1Char('y')));
+}
+
+void TestConsole::lineOfTheLimitEndedLater_data()
+{
+    QTest::addColumn<int>("pieces");
+    QTest::addColumn<QByteArray>("terminator");
+    QTest::newRow("the limit, then LF") << 1 << QByteArray("\n");
+    QTest::newRow("twice the limit, then CR LF") << 2 << QByteArray("\r\n");
+}
+
+// A line of exactly the limit, or of a multiple of it, whose end comes in a later
+// arrival is shown in its full pieces and nothing more: no empty line after them.
+void TestConsole::lineOfTheLimitEndedLater()
+{
+    QFETCH(int, pieces);
+    QFETCH(QByteArray, terminator);
+    const int limit = MainWindow::consoleLineLimit;
+    QVERIFY(openConsole());
+    QVERIFY(deliver(QByteArray(pieces * limit, 'x')));
+    QVERIFY(taken());
+    QVERIFY(deliver(terminator));
+    QVERIFY(deliver("next\n"));
+    QStringList expected;
+    for (int piece = 0; piece < pieces; ++piece)
+        expected << QString(limit, QLatin1Char('x'));
+    expected << QStringLiteral("next");
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), expected, 5000);
 }
 
 // A device that talks for hours must not grow the console without end, also after the

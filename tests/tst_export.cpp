@@ -11,13 +11,11 @@
 #include <QImage>
 #include <QLocale>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTest>
-
-#include <sys/resource.h>
 
 #include <cfloat>
 #include <cmath>
-#include <csignal>
 #include <limits>
 
 namespace {
@@ -97,30 +95,6 @@ struct ExportPlot {
     QCustomPlot plot;
     GraphDrawer drawer;
     ModalWatcher boxes;
-};
-
-// Keeps files of this process below `bytes` while it lives; writing past the limit
-// fails with EFBIG instead of ending the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &previous);
-        rlimit limited = previous;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &previous);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-
-private:
-    rlimit previous{};
-    void (*previousHandler)(int) = nullptr;
 };
 
 QByteArray plainCsv(const VibroSeries (&axes)[VibroAxisCount], bool withHeader)
@@ -355,13 +329,15 @@ void ExportTest::pngFiles()
 {
     ExportPlot fixture;
     fixture.fill(60);
-    // What each quantity looks like on the plot. QCustomPlot lays out a tick label it
-    // has not drawn before a pixel or two off, so everything is drawn once beforehand.
+    // What each quantity looks like on the plot once drawn. QCustomPlot lays out a tick
+    // label it has not drawn before a pixel or two off, so everything is drawn once beforehand.
     QVector<QImage> drawn;
     for (int pass = 0; pass < 2; ++pass) {
         drawn.clear();
         for (const char* text : quantityTexts) {
+            QSignalSpy replots(&fixture.plot, &QCustomPlot::afterReplot);
             fixture.drawer.plotVibroparameter(QString::fromUtf8(text));
+            QTRY_VERIFY_WITH_TIMEOUT(replots.count() > 0, 5000);
             drawn << fixture.plot.toPixmap(0, 0, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
         }
     }

@@ -345,6 +345,9 @@ void GraphDrawerTest::quantityFromText()
     QFETCH(int, quantity);
     QCustomPlot plot;
     GraphDrawer drawer(&plot, nullptr);
+    // Only a plot that can be seen is drawn.
+    plot.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plot));
     for (int q = 0; q < VibroQuantityCount; ++q) {
         for (int axis = 0; axis < VibroAxisCount; ++axis) {
             const auto target = drawer.seriesForRegister(registerOf(q, axis));
@@ -357,7 +360,7 @@ void GraphDrawerTest::quantityFromText()
     QSignalSpy replots(&plot, &QCustomPlot::afterReplot);
     drawer.plotVibroparameter(text);
 
-    QVERIFY(replots.count() >= 1);
+    QTRY_VERIFY_WITH_TIMEOUT(replots.count() >= 1, 5000);
     QCOMPARE(plot.yAxis->label(), QString::fromUtf8(yLabels[quantity]));
     QCOMPARE(plot.xAxis->label(), QStringLiteral("Время T [с]"));
     QVERIFY(plot.legend->visible());

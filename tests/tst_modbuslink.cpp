@@ -112,6 +112,7 @@ private slots:
     void failedReadDecodesNothing();
     void silentSensorKeepsOneReadOutstanding();
     void lineLossTakesLinkDown();
+    void lineLossGivesOneMessage();
     void invalidSlaveAddressSendsNothing_data();
     void invalidSlaveAddressSendsNothing();
     void unopenablePort_data();
@@ -656,6 +657,30 @@ void TestModbusLink::lineLossTakesLinkDown()
     QVERIFY(t.connectToSensor());
     QCOMPARE(t.openButton->text(), disconnectCaption);
     QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+}
+
+// The read on the line when the line goes is aborted by the program's own disconnect:
+// the device's error is the one message, and nothing is logged for the aborted read.
+void TestModbusLink::lineLossGivesOneMessage()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    QVERIFY(t.connectToSensor());
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+    QVERIFY(t.link.command(QStringLiteral("delay 3 13 400")));
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const SensorLink::Request& r) {
+        return Journal::isStateRead(r) && r.action == QLatin1String("delayed");
+    }).isEmpty(), 5000);
+    StatusMessages messages(t.window->statusBar());
+    const QStringList loggedBefore = t.logTexts();
+    t.link.cutLine();
+    QTRY_COMPARE_WITH_TIMEOUT(t.openButton->text(), connectCaption, 5000);
+    // Let anything that would still report reach the window.
+    QTest::qWait(300);
+    QCOMPARE(messages.shown().size(), 1);
+    QVERIFY2(!messages.shown().first().startsWith(QStringLiteral("Ошибка")), qPrintable(messages.shown().first()));
+    QCOMPARE(t.logTexts(), loggedBefore);
 }
 
 void TestModbusLink::invalidSlaveAddressSendsNothing_data()

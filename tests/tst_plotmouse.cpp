@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <functional>
@@ -63,7 +64,10 @@ struct MousePlot {
                 }
             }
         }
+        QSignalSpy drawn(&plot, &QCustomPlot::afterReplot);
         drawer.plotVibroparameter(QStringLiteral("Виброускорение"));
+        // The user zooms what has been drawn.
+        (void)QTest::qWaitFor([&] { return drawn.count() > 0; }, 5000);
         fitted = {plot.xAxis->range(), plot.yAxis->range()};
     }
 

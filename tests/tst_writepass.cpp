@@ -117,6 +117,7 @@ private slots:
     void untickingClearsColour();
     void secondClickRefusedDuringPass();
     void lateReplyDecidesNothing();
+    void writeQueuedBehindSilentReadsIsNotGivenUp();
     void lineLossDuringPass();
 
 private:
@@ -156,6 +157,9 @@ void TestWritePass::writesTickedRowsInOrder_data()
     QTest::newRow("one row, scale truncated")
         << QList<int> {9} << QStringList {"3=79", "9=0"} << QStringList {"0:0:ok", "8:0:ok"}
         << QStringList {"3=70", "9=0"};
+    QTest::newRow("scaled row at the top of its range")
+        << QList<int> {3} << QStringList {"3=655350"} << QStringList {"0:0:ok", "2:65535:ok"}
+        << QStringList {"3=655350"};
 }
 
 void TestWritePass::writesTickedRowsInOrder()
@@ -336,6 +340,8 @@ void TestWritePass::invalidValueIsNotWritten_data()
     QTest::newRow("far beyond int") << 6 << "99999999999" << onlyRow3;
     QTest::newRow("scaled row out of range") << 3 << "700000" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("scaled row letters") << 3 << "7x" << QStringList {"0:0:ok", "5:65534:ok"};
+    QTest::newRow("scaled row just above its range") << 3 << "655351" << QStringList {"0:0:ok", "5:65534:ok"};
+    QTest::newRow("scaled row just below its range") << 3 << "-327681" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("access code letters") << 1 << "abc" << QStringList {};
     QTest::newRow("access code above 65535") << 1 << "70000" << QStringList {};
     QTest::newRow("access code below -32768") << 1 << "-40000" << QStringList {};
@@ -356,10 +362,12 @@ void TestWritePass::invalidValueIsNotWritten()
     QTest::mouseClick(t.writeButton, Qt::LeftButton);
 
     QCOMPARE(writesSeen(t), writes);
-    const QString expected =
-        QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от -32768 до 65535)")
-            .arg(text)
-            .arg(row - 1);
+    // The range named is that of the numbers the row shows: register 2 is shown times ten.
+    const QString range = row == 3 ? QStringLiteral("от -327680 до 655350") : QStringLiteral("от -32768 до 65535");
+    const QString expected = QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число %3)")
+                                 .arg(text)
+                                 .arg(row - 1)
+                                 .arg(range);
     // A bad access code spoils every ticked row (the status bar shows a repeated text once).
     const int failedRows = row == 1 ? 2 : 1;
     QCOMPARE(messages.shown().count(expected), 1);
@@ -432,9 +440,8 @@ void TestWritePass::lateReplyDecidesNothing()
     t.period->setValue(50);
     QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), Journal::isStateRead).isEmpty(), 5000);
     StatusMessages messages(t.window->statusBar());
-    // A state read that gets no answer holds the master's queue for 2 s, and the
-    // access code behind it gets none either: the pass gives that write up after
-    // 3 s while the master still tries it, and goes on to the next row.
+    // A state read that gets no answer holds the line for 2 s; the access code waits
+    // behind it without being given up, then gets no answer to any of its four tries.
     QVERIFY(t.link.command(QStringLiteral("silent 16 0 4")));
     QVERIFY(t.link.command(QStringLiteral("silent 3 13 4")));
     QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const Request& r) {
@@ -446,17 +453,53 @@ void TestWritePass::lateReplyDecidesNothing()
     clock.start();
     QTest::mouseClick(t.writeButton, Qt::LeftButton);
 
-    // The given-up write ends in a time-out while the next row waits for its own
-    // access code: that late end must not decide the next row.
+    // The failed access code is never sent again, and its end does not decide the next row.
     QCOMPARE(writesSeen(t), (QStringList {"0:0:silent", "0:0:silent", "0:0:silent", "0:0:silent", "0:0:ok", "5:65534:ok"}));
     QCOMPARE(t.choiceColour(3), QColor(Qt::blue));
     QCOMPARE(t.choiceColour(6), QColor(Qt::green));
+    const QStringList shown = writeErrors(messages.shown());
+    QCOMPARE(shown.size(), 1);
+    QVERIFY2(shown.first().startsWith(QStringLiteral("Ошибка записи 2: "))
+            && shown.first().endsWith(QStringLiteral(" (Modbus exception: 0xff)")),
+        qPrintable(shown.first()));
+    QCOMPARE(writeErrors(t.logTexts()), shown);
     const int limit = MainWindow::modbusTimeoutMs * (MainWindow::modbusRetries + 1) + MainWindow::writeWaitMarginMs;
-    const QString givenUp =
-        QStringLiteral("Ошибка записи 2: ответ не получен за %1 мс (Modbus exception: 0xff)").arg(limit);
-    QCOMPARE(writeErrors(messages.shown()), QStringList {givenUp});
-    QCOMPARE(writeErrors(t.logTexts()), QStringList {givenUp});
-    QVERIFY2(clock.elapsed() < 2 * limit, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 3 * limit, qPrintable(QString::number(clock.elapsed())));
+}
+
+// A write queued behind state reads that get no answer waits for the line instead of
+// being reported failed while it may still reach the sensor: the row tells what the
+// sensor holds.
+void TestWritePass::writeQueuedBehindSilentReadsIsNotGivenUp()
+{
+    LinkedWindow t;
+    QVERIFY(ready(t));
+    t.period->setValue(50);
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), Journal::isStateRead).isEmpty(), 5000);
+    StatusMessages messages(t.window->statusBar());
+    QVERIFY(t.link.command(QStringLiteral("silent 3 13 8")));
+    QVERIFY(t.link.command(QStringLiteral("silent 16 2 3")));
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const Request& r) {
+        return Journal::isStateRead(r) && r.action == QLatin1String("silent");
+    }).isEmpty(), 5000);
+    t.setCfgValue(3, QStringLiteral("90"));
+    t.tick(3);
+    QTest::mouseClick(t.writeButton, Qt::LeftButton);
+
+    QCOMPARE(writesSeen(t), (QStringList {"0:0:ok", "2:9:silent", "2:9:silent", "2:9:silent", "2:9:ok"}));
+    QCOMPARE(t.choiceColour(3), QColor(Qt::green));
+    QVERIFY2(writeErrors(messages.shown()).isEmpty(), qPrintable(messages.shown().join('\n')));
+    QVERIFY(writeErrors(t.logTexts()).isEmpty());
+    // Nothing of the pass is left to go out later: the line goes on with state reads only.
+    const int writes = writesSeen(t).size();
+    const auto answeredStateReads = [&] {
+        return Journal::only(t.link.journal(), [](const Request& r) {
+            return Journal::isStateRead(r) && r.action == QLatin1String("ok");
+        }).size();
+    };
+    const int answeredBefore = answeredStateReads();
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads() >= answeredBefore + 5, 10000);
+    QCOMPARE(writesSeen(t).size(), writes);
 }
 
 void TestWritePass::lineLossDuringPass()
@@ -482,9 +525,10 @@ void TestWritePass::lineLossDuringPass()
     QVERIFY(!t.readButton->isEnabled());
     QVERIFY(t.choiceColour(3) != QColor(Qt::green));
     QVERIFY(t.choiceColour(6) != QColor(Qt::green));
-    const QStringList shown = writeErrors(messages.shown());
-    QVERIFY(!shown.isEmpty());
-    QCOMPARE(writeErrors(t.logTexts()), shown);
+    // One line loss, one message: the device's own; the write it cut off is not reported.
+    QVERIFY(!messages.shown().isEmpty());
+    QVERIFY2(writeErrors(messages.shown()).isEmpty(), qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QCOMPARE(writeErrors(t.logTexts()), QStringList());
 
     const qint64 cpuStart = cpuMsec();
     QElapsedTimer window;

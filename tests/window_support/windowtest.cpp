@@ -11,6 +11,8 @@
 #include <QStyle>
 #include <QTableWidget>
 
+#include <csignal>
+
 #include "programdir.h"
 
 QString deliveredTablesDir()
@@ -53,6 +55,21 @@ QByteArray ProgramDirFixture::readFile(const QString& name) const
 {
     QFile file(filePath(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
 }
 
 ModalWatcher::ModalWatcher()

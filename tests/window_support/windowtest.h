@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/resource.h>
+
 #include <functional>
 
 class QSerialPort;
@@ -44,6 +46,21 @@ private:
 
     QTimer m_timer;
     QStringList m_seen;
+};
+
+// Keeps files of this process below `bytes` while it lives; writing past the limit
+// fails with EFBIG instead of ending the process.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit previous {};
+    void (*previousHandler)(int) = nullptr;
 };
 
 // The delivered register-table files.

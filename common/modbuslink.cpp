@@ -1,0 +1,317 @@
+#include "modbuslink.h"
+
+#include <QCoreApplication>
+#include <QModbusClient>
+#include <QModbusReply>
+#include <QThread>
+
+#include <utility>
+
+#include "writerequest.h"
+
+namespace {
+// The link's texts are shown by the windows, in their context.
+QString windowText(const char* text)
+{
+    return QCoreApplication::translate("MainWindow", text);
+}
+}
+
+ModbusLink::ModbusLink(QModbusClient* device, QObject* parent)
+    : QObject(parent)
+    , device(device)
+{
+    qRegisterMetaType<ModbusOutcome>();
+    guard.setSingleShot(true);
+    connect(&guard, &QTimer::timeout, this, &ModbusLink::onGuardExpired);
+    // Directly, inside the master's own call: a line that went away raises errors
+    // without end, and each must be seen as it comes.
+    connect(device, &QModbusDevice::errorOccurred, this, &ModbusLink::onDeviceError, Qt::DirectConnection);
+    connect(device, &QModbusDevice::stateChanged, this, &ModbusLink::onStateChanged);
+}
+
+ModbusLink::~ModbusLink()
+{
+    // Nothing is reported on the way out.
+    guard.stop();
+    if (onLineReply)
+        onLineReply->disconnect(this);
+    if (device)
+        device->disconnect(this);
+}
+
+bool ModbusLink::slaveAddress(const QString& text, int& address, QString& problem)
+{
+    bool ok = false;
+    address = text.toInt(&ok, 10);
+    if (ok && address >= 1 && address <= 247)
+        return true;
+    problem = windowText("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(text);
+    return false;
+}
+
+bool ModbusLink::connected() const
+{
+    return device && device->state() == QModbusDevice::ConnectedState;
+}
+
+bool ModbusLink::connectDevice()
+{
+    linkLossQueued = false;
+    return device && device->connectDevice();
+}
+
+void ModbusLink::disconnectDevice()
+{
+    dropAll();
+    if (connected())
+        device->disconnectDevice();
+}
+
+int ModbusLink::givenUpAfterMs() const
+{
+    if (!device)
+        return givenUpMarginMs;
+    return device->timeout() * (device->numberOfRetries() + 1) + givenUpMarginMs;
+}
+
+quint64 ModbusLink::read(const QString& slaveText, int start, int count, bool statusRead)
+{
+    if (statusRead && statusReadOutstanding())
+        return 0;
+    Request request;
+    request.id = ++lastId;
+    request.statusRead = statusRead;
+    request.start = start;
+    request.count = count;
+    enqueue(slaveText, request);
+    return request.id;
+}
+
+quint64 ModbusLink::write(const QString& slaveText, int address, const QList<quint16>& values)
+{
+    Request request;
+    request.id = ++lastId;
+    request.isWrite = true;
+    request.start = address;
+    request.values = values;
+    request.count = values.size();
+    enqueue(slaveText, request);
+    return request.id;
+}
+
+bool ModbusLink::statusReadOutstanding() const
+{
+    if (haveOnLine && onLine.statusRead)
+        return true;
+    for (const Request& request : queue) {
+        if (request.statusRead)
+            return true;
+    }
+    return false;
+}
+
+bool ModbusLink::outstanding(quint64 id) const
+{
+    if (haveOnLine && onLine.id == id)
+        return true;
+    for (const Request& request : queue) {
+        if (request.id == id)
+            return true;
+    }
+    return false;
+}
+
+void ModbusLink::waitFor(quint64 id)
+{
+    // Bounded: the request on the line is given up after givenUpAfterMs(), and that
+    // drops everything queued behind it.
+    while (outstanding(id)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(10);
+    }
+}
+
+void ModbusLink::enqueue(const QString& slaveText, Request request)
+{
+    QString problem;
+    if (!slaveAddress(slaveText, request.server, problem)) {
+        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
+        outcome.errorString = problem;
+        report(outcome);
+        return;
+    }
+    queue.enqueue(request);
+    sendNext();
+}
+
+void ModbusLink::sendNext()
+{
+    while (!haveOnLine && !queue.isEmpty())
+        dispatch(queue.dequeue());
+}
+
+void ModbusLink::dispatch(const Request& request)
+{
+    QModbusReply* reply = nullptr;
+    if (device) {
+        reply = request.isWrite
+            ? device->sendRawRequest(writeRegistersRequest(request.start, request.values), request.server)
+            : device->sendReadRequest(
+                QModbusDataUnit(QModbusDataUnit::HoldingRegisters, request.start, quint16(request.count)),
+                request.server);
+    }
+    if (!reply) {
+        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
+        outcome.errorString = device ? device->errorString() : QString();
+        report(outcome);
+        return;
+    }
+    if (reply->isFinished()) {
+        const ModbusOutcome outcome = evaluate(request, *reply);
+        reply->deleteLater();
+        report(outcome);
+        return;
+    }
+    onLine = request;
+    onLineReply = reply;
+    haveOnLine = true;
+    guard.start(givenUpAfterMs());
+    connect(reply, &QModbusReply::finished, this, [this, reply] { onReplyFinished(reply); });
+}
+
+void ModbusLink::onReplyFinished(QModbusReply* reply)
+{
+    reply->deleteLater();
+    if (!haveOnLine || reply != onLineReply)
+        return;
+    guard.stop();
+    haveOnLine = false;
+    onLineReply = nullptr;
+    const ModbusOutcome outcome = evaluate(onLine, *reply);
+    // The next request goes out before the outcome is handled: a handler may open a
+    // message box, whose event loop must not hold the line up.
+    sendNext();
+    report(outcome);
+}
+
+ModbusOutcome ModbusLink::evaluate(const Request& request, const QModbusReply& reply) const
+{
+    if (reply.error() == QModbusDevice::ReplyAbortedError)
+        return outcomeFor(request, ModbusOutcome::Dropped);
+    if (reply.error() != QModbusDevice::NoError) {
+        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Failed);
+        outcome.error = reply.error();
+        outcome.errorString = reply.errorString();
+        outcome.exceptionCode = int(reply.rawResult().exceptionCode());
+        return outcome;
+    }
+    // The master pairs an answer with its request by server and function only, so a
+    // late answer to an earlier request can end this one: it must name what was asked.
+    int start = -1;
+    int count = -1;
+    QModbusDataUnit unit;
+    if (request.isWrite) {
+        if (!writeRegistersEcho(reply.rawResult(), start, count)) {
+            start = -1;
+            count = -1;
+        }
+    } else {
+        unit = reply.result();
+        start = unit.startAddress();
+        count = int(unit.valueCount());
+    }
+    if (start != request.start || count != request.count) {
+        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Mismatch);
+        outcome.receivedStart = start;
+        outcome.receivedCount = count;
+        return outcome;
+    }
+    ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Done);
+    outcome.unit = unit;
+    return outcome;
+}
+
+void ModbusLink::onGuardExpired()
+{
+    if (!haveOnLine)
+        return;
+    // A working master always ends a request within its time-out and retries; one that
+    // does not is stuck, and whatever it still holds must never go out later.
+    ModbusOutcome outcome = outcomeFor(onLine, ModbusOutcome::GivenUp);
+    outcome.error = QModbusDevice::TimeoutError;
+    outcome.errorString = windowText("ответ не получен за %1 мс").arg(givenUpAfterMs());
+    detachOnLine();
+    report(outcome);
+    takeLinkDown();
+}
+
+void ModbusLink::onDeviceError(QModbusDevice::Error error)
+{
+    if (error == QModbusDevice::NoError || linkLossQueued)
+        return;
+    emit deviceError(error, device ? device->errorString() : QString());
+    // A line that went away leaves the master connected and raising errors without end;
+    // take it down once, outside the port's own signal.
+    const bool lineFault = error == QModbusDevice::ReadError || error == QModbusDevice::WriteError
+        || error == QModbusDevice::ConnectionError;
+    if (lineFault && connected()) {
+        linkLossQueued = true;
+        QMetaObject::invokeMethod(this, [this] { takeLinkDown(); }, Qt::QueuedConnection);
+    }
+}
+
+void ModbusLink::onStateChanged(QModbusDevice::State state)
+{
+    if (state == QModbusDevice::UnconnectedState)
+        dropAll();
+}
+
+void ModbusLink::takeLinkDown()
+{
+    linkLossQueued = true;
+    disconnectDevice();
+    linkLossQueued = false;
+    emit lineLost();
+}
+
+void ModbusLink::detachOnLine()
+{
+    guard.stop();
+    if (onLineReply) {
+        // The master still finishes it; the answer decides nothing any more.
+        onLineReply->disconnect(this);
+        connect(onLineReply.data(), &QModbusReply::finished, onLineReply.data(), &QObject::deleteLater);
+    }
+    onLineReply = nullptr;
+    haveOnLine = false;
+}
+
+void ModbusLink::dropAll()
+{
+    QList<Request> dropped;
+    if (haveOnLine)
+        dropped << onLine;
+    detachOnLine();
+    while (!queue.isEmpty())
+        dropped << queue.dequeue();
+    for (const Request& request : std::as_const(dropped))
+        report(outcomeFor(request, ModbusOutcome::Dropped));
+}
+
+void ModbusLink::report(const ModbusOutcome& outcome)
+{
+    emit finished(outcome);
+}
+
+ModbusOutcome ModbusLink::outcomeFor(const Request& request, ModbusOutcome::Kind kind) const
+{
+    ModbusOutcome outcome;
+    outcome.kind = kind;
+    outcome.id = request.id;
+    outcome.isWrite = request.isWrite;
+    outcome.statusRead = request.statusRead;
+    outcome.requestedStart = request.start;
+    outcome.requestedCount = request.count;
+    return outcome;
+}

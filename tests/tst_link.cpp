@@ -1,0 +1,279 @@
+// The shared Modbus link on Qt's real RTU master against the simulated sensor, without a
+// window: what goes out on the line, in which order, and which outcome each request gets.
+
+#include "modbuslink.h"
+#include "sensorlink.h"
+
+#include <QModbusRtuSerialMaster>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVariant>
+
+#include <memory>
+
+namespace {
+using Request = SensorLink::Request;
+
+QStringList seen(const QList<Request>& journal)
+{
+    QStringList out;
+    for (const Request& r : journal)
+        out << QStringLiteral("%1@%2:%3").arg(r.function).arg(r.address).arg(r.action);
+    return out;
+}
+}
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void slaveAddress_data();
+    void slaveAddress();
+    void readsAndWritesAreAnswered();
+    void refusedRequestsSendNothing();
+    void oneStatusReadOutstanding();
+    void answersForOtherRegistersAreMismatches_data();
+    void answersForOtherRegistersAreMismatches();
+    void requestsGoOutOneAtATime();
+    void disconnectDropsEverythingSilently();
+    void lineLossIsReportedOnce();
+
+private:
+    bool open(const QStringList& simArgs = {});
+    ModbusOutcome outcomeOf(quint64 id);
+
+    std::unique_ptr<SensorLink> m_sensor;
+    std::unique_ptr<QModbusRtuSerialMaster> m_master;
+    std::unique_ptr<ModbusLink> m_link;
+    QList<ModbusOutcome> m_outcomes;
+};
+
+void TestLink::init()
+{
+    qRegisterMetaType<QModbusDevice::Error>();
+    m_outcomes.clear();
+    m_sensor = std::make_unique<SensorLink>();
+}
+
+void TestLink::cleanup()
+{
+    m_link.reset();
+    if (m_master)
+        m_master->disconnectDevice();
+    m_master.reset();
+    m_sensor.reset();
+}
+
+bool TestLink::open(const QStringList& simArgs)
+{
+    if (!m_sensor->start(simArgs))
+        return false;
+    m_master = std::make_unique<QModbusRtuSerialMaster>();
+    m_master->setConnectionParameter(QModbusDevice::SerialPortNameParameter, m_sensor->programPort());
+    m_master->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QSerialPort::Baud115200);
+    m_master->setTimeout(300);
+    m_master->setNumberOfRetries(1);
+    m_link = std::make_unique<ModbusLink>(m_master.get());
+    connect(m_link.get(), &ModbusLink::finished, this, [this](const ModbusOutcome& o) { m_outcomes << o; });
+    return m_link->connectDevice() && QTest::qWaitFor([this] { return m_link->connected(); }, 5000);
+}
+
+ModbusOutcome TestLink::outcomeOf(quint64 id)
+{
+    // A missing outcome shows in the caller's comparison.
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const ModbusOutcome& o : m_outcomes) {
+                if (o.id == id)
+                    return true;
+            }
+            return false;
+        },
+        10000);
+    for (const ModbusOutcome& o : m_outcomes) {
+        if (o.id == id)
+            return o;
+    }
+    ModbusOutcome none;
+    none.errorString = QStringLiteral("<no outcome>");
+    return none;
+}
+
+void TestLink::slaveAddress_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("address");
+    QTest::newRow("lowest") << "1" << 1;
+    QTest::newRow("highest") << "247" << 247;
+    QTest::newRow("leading zero") << "017" << 17;
+    QTest::newRow("broadcast") << "0" << -1;
+    QTest::newRow("above") << "248" << -1;
+    QTest::newRow("negative") << "-5" << -1;
+    QTest::newRow("letters") << "x1" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("fraction") << "2.0" << -1;
+}
+
+void TestLink::slaveAddress()
+{
+    QFETCH(QString, text);
+    QFETCH(int, address);
+    int found = 0;
+    QString problem;
+    QCOMPARE(ModbusLink::slaveAddress(text, found, problem), address > 0);
+    if (address > 0) {
+        QCOMPARE(found, address);
+    } else {
+        QCOMPARE(problem,
+            QStringLiteral("недопустимый адрес устройства \"%1\" (нужно целое число от 1 до 247)").arg(text));
+    }
+}
+
+void TestLink::readsAndWritesAreAnswered()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(QStringLiteral("set 5 1234")));
+    const ModbusOutcome read = outcomeOf(m_link->read(QStringLiteral("1"), 0, 13));
+    QCOMPARE(read.kind, ModbusOutcome::Done);
+    QCOMPARE(read.unit.startAddress(), 0);
+    QCOMPARE(int(read.unit.valueCount()), 13);
+    QCOMPARE(read.unit.value(5), quint16(1234));
+
+    const quint64 id = m_link->write(QStringLiteral("1"), 6, {300});
+    m_link->waitFor(id);
+    QVERIFY(!m_link->outstanding(id));
+    const ModbusOutcome write = outcomeOf(id);
+    QCOMPARE(write.kind, ModbusOutcome::Done);
+    QVERIFY(write.isWrite);
+    QCOMPARE(outcomeOf(m_link->read(QStringLiteral("1"), 6, 1)).unit.value(0), quint16(300));
+}
+
+void TestLink::refusedRequestsSendNothing()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    m_sensor->clearJournal();
+    // Refused at once, inside the call.
+    const quint64 read = m_link->read(QStringLiteral("0"), 0, 13);
+    const quint64 write = m_link->write(QStringLiteral("300"), 0, {1});
+    QCOMPARE(m_outcomes.size(), 2);
+    QCOMPARE(m_outcomes.at(0).id, read);
+    QCOMPARE(m_outcomes.at(0).kind, ModbusOutcome::Refused);
+    QCOMPARE(m_outcomes.at(1).id, write);
+    QCOMPARE(m_outcomes.at(1).kind, ModbusOutcome::Refused);
+    QVERIFY(m_outcomes.at(1).errorString.contains(QStringLiteral("\"300\"")));
+    m_link->waitFor(write);
+    // A request that does go out afterwards is the first the sensor sees.
+    QCOMPARE(outcomeOf(m_link->read(QStringLiteral("1"), 13, 2)).kind, ModbusOutcome::Done);
+    QCOMPARE(seen(m_sensor->journal()), QStringList {"3@13:ok"});
+}
+
+void TestLink::oneStatusReadOutstanding()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 13 200 1")));
+    const quint64 first = m_link->read(QStringLiteral("1"), 13, 16, true);
+    QVERIFY(first != 0);
+    QVERIFY(m_link->statusReadOutstanding());
+    QCOMPARE(m_link->read(QStringLiteral("1"), 13, 16, true), quint64(0));
+    // Other reads are not held back by it.
+    const quint64 plain = m_link->read(QStringLiteral("1"), 0, 13);
+    QVERIFY(plain != 0);
+    QCOMPARE(outcomeOf(first).kind, ModbusOutcome::Done);
+    QVERIFY(outcomeOf(first).statusRead);
+    QCOMPARE(outcomeOf(plain).kind, ModbusOutcome::Done);
+    QVERIFY(!m_link->statusReadOutstanding());
+    QVERIFY(m_link->read(QStringLiteral("1"), 13, 16, true) != 0);
+}
+
+void TestLink::answersForOtherRegistersAreMismatches_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("receivedCount");
+    QTest::newRow("read with one register more") << "countdelta 3 0 1 1" << false << 14;
+    QTest::newRow("read with one register less") << "countdelta 3 0 -1 1" << false << 12;
+    QTest::newRow("write echo with another count") << "countdelta 16 0 1 1" << true << 2;
+}
+
+void TestLink::answersForOtherRegistersAreMismatches()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, write);
+    QFETCH(int, receivedCount);
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(fault));
+    const quint64 id = write ? m_link->write(QStringLiteral("1"), 0, {7}) : m_link->read(QStringLiteral("1"), 0, 13);
+    const ModbusOutcome outcome = outcomeOf(id);
+    QCOMPARE(outcome.kind, ModbusOutcome::Mismatch);
+    QCOMPARE(outcome.requestedStart, 0);
+    QCOMPARE(outcome.requestedCount, write ? 1 : 13);
+    QCOMPARE(outcome.receivedStart, 0);
+    QCOMPARE(outcome.receivedCount, receivedCount);
+}
+
+void TestLink::requestsGoOutOneAtATime()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    m_sensor->clearJournal();
+    // A read that gets no answer holds the line through its tries; the write behind it is
+    // not on the line before, and so is not timed while it waits.
+    QVERIFY(m_sensor->command(QStringLiteral("silent 3 13 2")));
+    const quint64 read = m_link->read(QStringLiteral("1"), 13, 16, true);
+    const quint64 write = m_link->write(QStringLiteral("1"), 4, {9});
+    m_link->waitFor(write);
+    QCOMPARE(outcomeOf(read).kind, ModbusOutcome::Failed);
+    QCOMPARE(outcomeOf(read).error, QModbusDevice::TimeoutError);
+    QCOMPARE(outcomeOf(write).kind, ModbusOutcome::Done);
+    const QStringList requests = seen(m_sensor->journal());
+    QVERIFY2(requests.size() >= 3, qPrintable(requests.join(' ')));
+    QCOMPARE(requests.last(), QStringLiteral("16@4:ok"));
+    for (int i = 0; i < requests.size() - 1; ++i)
+        QCOMPARE(requests.at(i), QStringLiteral("3@13:silent"));
+}
+
+void TestLink::disconnectDropsEverythingSilently()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    m_sensor->clearJournal();
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 13 300 1")));
+    const quint64 onLine = m_link->read(QStringLiteral("1"), 13, 16, true);
+    const quint64 queued = m_link->write(QStringLiteral("1"), 4, {9});
+    QVERIFY(m_sensor->waitForRequests(1));
+    m_link->disconnectDevice();
+    QCOMPARE(outcomeOf(onLine).kind, ModbusOutcome::Dropped);
+    QCOMPARE(outcomeOf(queued).kind, ModbusOutcome::Dropped);
+    QVERIFY(!m_link->outstanding(queued));
+    QVERIFY(!m_link->statusReadOutstanding());
+    // The aborted answer reports nothing more, and the dropped write never went out.
+    QTest::qWait(600);
+    QCOMPARE(m_outcomes.size(), 2);
+    QCOMPARE(seen(m_sensor->journal()), QStringList {"3@13:delayed"});
+}
+
+void TestLink::lineLossIsReportedOnce()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QSignalSpy deviceErrors(m_link.get(), &ModbusLink::deviceError);
+    QSignalSpy lost(m_link.get(), &ModbusLink::lineLost);
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 13 500 1")));
+    const quint64 onLine = m_link->read(QStringLiteral("1"), 13, 16, true);
+    const quint64 queued = m_link->write(QStringLiteral("1"), 4, {9});
+    QVERIFY(m_sensor->waitForRequests(1));
+    m_sensor->cutLine();
+    m_link->waitFor(queued);
+    QVERIFY(lost.count() == 1 || lost.wait(5000));
+    QVERIFY(!m_link->connected());
+    QCOMPARE(outcomeOf(onLine).kind, ModbusOutcome::Dropped);
+    QCOMPARE(outcomeOf(queued).kind, ModbusOutcome::Dropped);
+    QTest::qWait(200);
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(deviceErrors.count(), 1);
+}
+
+QTEST_MAIN(TestLink)
+#include "tst_link.moc"
