@@ -95,15 +95,15 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    // Nothing of the timer, the master or the link may reach the window once its form
-    // is gone: the master's state changes while it closes, replies are aborted.
+    // Nothing of the timer, the link or the master may reach the window once its form
+    // is gone: the link goes first and reports nothing, then the master closes unheard.
     statusTimer.stop();
-    if (modbusDevice)
+    delete link;
+    link = nullptr;
+    if (modbusDevice) {
         modbusDevice->disconnect(this);
-    if (link) {
-        link->disconnect(this);
-        if (link->connected())
-            link->disconnectDevice();
+        if (modbusDevice->state() == QModbusDevice::ConnectedState)
+            modbusDevice->disconnectDevice();
     }
     delete ui;
     ui = nullptr;
@@ -316,32 +316,17 @@ void MainWindow::slotTimerTimeout()
 
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    QString text;
-    int duration = 3000;
-    switch (outcome.kind) {
-    case ModbusOutcome::Done: {
+    if (outcome.kind == ModbusOutcome::Done) {
         QList<quint16> values;
         for (uint i = 0; i < outcome.unit.valueCount(); ++i)
             values << outcome.unit.value(int(i));
         showReadResult(outcome.unit.startAddress(), values);
         return;
     }
-    case ModbusOutcome::Dropped:
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
         return;
-    case ModbusOutcome::Refused:
-        text = ModbusTexts::readRefused(outcome.errorString);
-        duration = 5000;
-        break;
-    case ModbusOutcome::Failed:
-    case ModbusOutcome::GivenUp:
-        text = ModbusTexts::readFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
-        break;
-    case ModbusOutcome::Mismatch:
-        text = ModbusTexts::readMismatch(
-            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
-        break;
-    }
-    statusBar()->showMessage(text, duration);
+    statusBar()->showMessage(text, outcome.kind == ModbusOutcome::Refused ? 5000 : 3000);
     log(text);
 }
 
@@ -437,26 +422,14 @@ quint64 MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
-    QString text;
-    switch (outcome.kind) {
-    case ModbusOutcome::Done:
+    if (outcome.kind == ModbusOutcome::Done) {
         writeSucceeded = true;
         statusBar()->showMessage(tr("Успешно!"), 3000);
         return;
-    case ModbusOutcome::Dropped:
-        return;
-    case ModbusOutcome::Refused:
-        text = ModbusTexts::writeRefused(outcome.errorString);
-        break;
-    case ModbusOutcome::Failed:
-    case ModbusOutcome::GivenUp:
-        text = ModbusTexts::writeFailed(outcome.error, outcome.errorString, outcome.exceptionCode);
-        break;
-    case ModbusOutcome::Mismatch:
-        text = ModbusTexts::writeMismatch(
-            outcome.requestedStart, outcome.requestedCount, outcome.receivedStart, outcome.receivedCount);
-        break;
     }
+    const QString text = ModbusTexts::failure(outcome);
+    if (text.isEmpty())
+        return;
     statusBar()->showMessage(text, 3000);
     log(text);
 }
