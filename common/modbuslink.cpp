@@ -269,9 +269,10 @@ void ModbusLink::onStateChanged(QModbusDevice::State state)
 
 void ModbusLink::takeLinkDown()
 {
+    // Until the next connect, what the lost line still raises is no news: a request the
+    // master took just before the loss fails on the closed port after it.
     linkLossQueued = true;
     disconnectDevice();
-    linkLossQueued = false;
     emit lineLost();
 }
 
