@@ -265,6 +265,8 @@ void TestWindow12::namesFile()
     QCOMPARE(columnTexts(t.status, 1), expected.mid(13));
     QCOMPARE(t.status->item(1, 0)->text(), QStringLiteral("13"));
     QCOMPARE(t.window->statusBar()->currentMessage(), message ? namesMissing : QString());
+    if (message)
+        QCOMPARE(t.messageDuration(), 3000);
 }
 
 // At the window's start size every delivered description fits its cell on one line.
@@ -318,6 +320,7 @@ void TestWindow12::failedConnect()
     QVERIFY(!t.linkConnected());
     QVERIFY2(t.window->statusBar()->currentMessage().startsWith(QStringLiteral("Ошибка подключения: ")),
         qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QCOMPARE(t.messageDuration(), 5000);
     QVERIFY(!t.readButton->isEnabled());
     QVERIFY(!t.writeButton->isEnabled());
     QCOMPARE(t.openButton->text(), QStringLiteral("Подключиться"));

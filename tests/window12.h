@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -196,6 +197,14 @@ public:
     void tick(int row) const { choice(row)->setCheckState(Qt::Checked); }
     void setCfgValue(int row, const QString& text) const { cfg->item(row, 2)->setText(text); }
     QColor choiceColour(int row) const { return choice(row)->background().color(); }
+
+    // How long the status bar keeps its current message, in ms (0: until replaced),
+    // read from the timer the status bar starts for it.
+    int messageDuration() const
+    {
+        const QTimer* timer = window->statusBar()->findChild<QTimer*>();
+        return timer && timer->isActive() ? timer->interval() : 0;
+    }
 
     // The texts of log.txt, each line checked against "[HH:mm:ss.zzz] text".
     QStringList logTexts(QStringList* malformed = nullptr) const
