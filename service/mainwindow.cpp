@@ -457,11 +457,8 @@ bool MainWindow::cellValue(int row, int divisor, quint16& value, QString& proble
 void MainWindow::reportWrongValue(int row, const QString& problem)
 {
     const int scale = row == scaledRegisterRow ? 10 : 1;
-    const QString text = tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
-                             .arg(problem)
-                             .arg(row - 1)
-                             .arg(CellValue::lowest(scale))
-                             .arg(CellValue::highest(scale));
+    const QString text =
+        ModbusTexts::writeValueRejected(problem, row - 1, CellValue::lowest(scale), CellValue::highest(scale));
     statusBar()->showMessage(text, 3000);
     log(text);
 }

@@ -338,6 +338,7 @@ void TestWritePass::invalidValueIsNotWritten_data()
     QTest::newRow("empty") << 6 << "" << onlyRow3;
     QTest::newRow("fraction") << 6 << "2.5" << onlyRow3;
     QTest::newRow("far beyond int") << 6 << "99999999999" << onlyRow3;
+    QTest::newRow("placeholder in the text") << 6 << "%2%3" << onlyRow3;
     QTest::newRow("scaled row out of range") << 3 << "700000" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("scaled row letters") << 3 << "7x" << QStringList {"0:0:ok", "5:65534:ok"};
     QTest::newRow("scaled row just above its range") << 3 << "655351" << QStringList {"0:0:ok", "5:65534:ok"};
@@ -365,9 +366,7 @@ void TestWritePass::invalidValueIsNotWritten()
     // The range named is that of the numbers the row shows: register 2 is shown times ten.
     const QString range = row == 3 ? QStringLiteral("от -327680 до 655350") : QStringLiteral("от -32768 до 65535");
     const QString expected = QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число %3)")
-                                 .arg(text)
-                                 .arg(row - 1)
-                                 .arg(range);
+                                 .arg(text, QString::number(row - 1), range);
     // A bad access code spoils every ticked row (the status bar shows a repeated text once).
     const int failedRows = row == 1 ? 2 : 1;
     QCOMPARE(messages.shown().count(expected), 1);
