@@ -17,6 +17,14 @@ QString windowText(const char* text)
 }
 }
 
+QList<quint16> ModbusOutcome::values() const
+{
+    QList<quint16> out;
+    for (uint i = 0; i < unit.valueCount(); ++i)
+        out << unit.value(int(i));
+    return out;
+}
+
 ModbusLink::ModbusLink(QModbusClient* device, QObject* parent)
     : QObject(parent)
     , device(device)

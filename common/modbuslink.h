@@ -40,6 +40,9 @@ struct ModbusOutcome {
     int receivedCount = -1;
     // Done reads: the registers read.
     QModbusDataUnit unit;
+
+    // Done reads: the values read, in register order.
+    QList<quint16> values() const;
 };
 Q_DECLARE_METATYPE(ModbusOutcome)
 

@@ -9,15 +9,12 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
-#include <QModbusDataUnit>
-#include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QThread>
 #include <QVariant>
 
-#include "cellvalue.h"
+#include "configwritepass.h"
 #include "graphdrawer.h"
 #include "logfile.h"
 #include "modbustexts.h"
@@ -25,44 +22,9 @@
 #include "programdir.h"
 #include "registermap.h"
 #include "registerpair.h"
+#include "registertables.h"
 #include "registertablefile.h"
 #include "ui_mainwindow.h"
-#include "writerequest.h"
-
-namespace {
-const int measurementModeRow = 10;
-const int scaledRegisterRow = 3;
-
-void dropSelectAndEdit(QTableWidgetItem* item)
-{
-    item->setFlags(item->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEditable));
-}
-
-void setCaptionRow(QTableWidget* table, const QStringList& captions)
-{
-    for (int column = 0; column < table->columnCount(); ++column) {
-        auto* item = new QTableWidgetItem();
-        table->setItem(0, column, item);
-        dropSelectAndEdit(item);
-    }
-    for (int column = 0; column < captions.size(); ++column) {
-        if (QTableWidgetItem* item = table->item(0, column))
-            item->setText(captions.at(column));
-    }
-}
-
-QTableWidgetItem* alignedItem(const QString& text)
-{
-    auto* item = new QTableWidgetItem(text);
-    item->setTextAlignment(Qt::AlignLeft);
-    return item;
-}
-
-bool isChecked(const QTableWidgetItem* item)
-{
-    return item && item->data(Qt::CheckStateRole).toInt() != 0;
-}
-}
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
@@ -157,53 +119,19 @@ void MainWindow::readTableFromFile(QString path)
         return;
     }
 
-    QTableWidget* config = ui->tableCfg;
-    setCaptionRow(config, {tr("Адрес"), tr("Обозначение"), tr("Значение"), tr("Выбор")});
-    for (int row = 1; row <= configRegCount; ++row) {
-        const int k = row - 1;
-        config->insertRow(row);
-        auto* address = alignedItem(QString::number(k));
-        config->setItem(row, 0, address);
-        auto* description = alignedItem(tr("%1").arg(regDescriptions.at(k)));
-        config->setItem(row, 1, description);
-        config->setItem(row, 2, alignedItem(QString()));
-        auto* choice = new QTableWidgetItem();
-        if (row != 1)
-            choice->setCheckState(Qt::Unchecked);
-        config->setItem(row, 3, choice);
-        dropSelectAndEdit(address);
-        dropSelectAndEdit(description);
-        dropSelectAndEdit(choice);
-    }
-    QHeaderView* configHeader = config->horizontalHeader();
-    configHeader->setSectionResizeMode(QHeaderView::Stretch);
-    configHeader->setSectionResizeMode(0, QHeaderView::Fixed);
-    configHeader->setSectionResizeMode(1, QHeaderView::Stretch);
-    configHeader->setSectionResizeMode(2, QHeaderView::Fixed);
-    configHeader->setSectionResizeMode(3, QHeaderView::Fixed);
-    config->setColumnWidth(0, 80);
-    config->setColumnWidth(2, 160);
-    config->setColumnWidth(3, 80);
+    RegisterTables::fillConfigTable(ui->tableCfg, regDescriptions, configRegCount);
 
     // A state description that says "параметр" carries no value and gets no row. Each
     // shown row is labelled with the register that holds its value and remembered by
     // its description index, so a hidden entry between shown ones moves nothing.
     QTableWidget* status = ui->tableStatus;
-    setCaptionRow(status, {tr("Адрес"), tr("Обозначение"), tr("Значение")});
+    RegisterTables::setStatusCaptions(status);
     for (int index = addressRegStateStart; index <= addressRegStateEnd && index < totalRegCount; ++index) {
         const QString description = regDescriptions.at(index);
         if (description.contains(QStringLiteral("параметр"), Qt::CaseInsensitive))
             continue;
-        const int row = status->rowCount();
         const int label = index <= 15 ? index : 2 * index - 15;
-        status->insertRow(row);
-        QTableWidgetItem* items[] = {alignedItem(QString::number(label)), alignedItem(tr("%1").arg(description)),
-            alignedItem(QString())};
-        for (int column = 0; column < 3; ++column) {
-            status->setItem(row, column, items[column]);
-            dropSelectAndEdit(items[column]);
-        }
-        statusRowOfIndex[index] = row;
+        statusRowOfIndex[index] = RegisterTables::appendStatusRow(status, label, description);
     }
     QHeaderView* statusHeader = status->horizontalHeader();
     statusHeader->setSectionResizeMode(QHeaderView::Stretch);
@@ -339,10 +267,7 @@ void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
     if (outcome.kind == ModbusOutcome::Done) {
-        QList<quint16> values;
-        for (uint i = 0; i < outcome.unit.valueCount(); ++i)
-            values << outcome.unit.value(int(i));
-        showReadResult(outcome.unit.startAddress(), values);
+        showReadResult(outcome.unit.startAddress(), outcome.values());
         return;
     }
     const QString text = ModbusTexts::failure(outcome);
@@ -436,33 +361,6 @@ void MainWindow::waitForWrite()
     modbusLink->waitFor(pendingWrite);
 }
 
-void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
-{
-    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 3))
-        cell->setBackground(QBrush(colour, Qt::SolidPattern));
-}
-
-// The value to send from a row's value cell, the shown number with the row's display
-// scale undone.
-bool MainWindow::cellValue(int row, int divisor, quint16& value, QString& problem) const
-{
-    const QTableWidgetItem* cell = ui->tableCfg->item(row, 2);
-    const QString text = cell ? cell->text() : QString();
-    if (CellValue::toRegister(text, divisor, value))
-        return true;
-    problem = text;
-    return false;
-}
-
-void MainWindow::reportWrongValue(int row, const QString& problem)
-{
-    const int scale = row == scaledRegisterRow ? 10 : 1;
-    const QString text =
-        ModbusTexts::writeValueRejected(problem, row - 1, CellValue::lowest(scale), CellValue::highest(scale));
-    statusBar()->showMessage(text, 3000);
-    log(text);
-}
-
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
     if (!modbusConnected() || writePassRunning)
@@ -470,69 +368,20 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
     writePassRunning = true;
     ui->pushButtonCfgWrite->setEnabled(false);
     statusBar()->clearMessage();
-    for (int row = 1; row < ui->tableCfg->rowCount(); ++row)
-        setChoiceColour(row, Qt::transparent);
-
-    bool anyFailed = false;
-    bool modeRejected = false;
-    // Cells are looked up anew after every wait: the table may be rebuilt meanwhile.
-    for (int row = 1; row < ui->tableCfg->rowCount(); ++row) {
-        if (!isChecked(ui->tableCfg->item(row, 3)))
-            continue;
-        if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
-            continue;
-        // The link went down during a wait: nothing more can be written or read back.
-        if (!modbusConnected())
-            break;
-        if (row == measurementModeRow) {
-            bool ok = false;
-            const int mode = ui->tableCfg->item(row, 2)->text().toInt(&ok, 10);
-            if (ok && (mode > 3 || mode < 0)) {
-                QMessageBox::warning(this, QStringLiteral("Внимание"),
-                    QStringLiteral("Режим измерения принимает значения от 0 до 3 включительно, где: \n\n"
-                                   "0 - измерение по модулю осей\n1 - измерение по оси X\n"
-                                   "2 - измерение по оси Y\n3 - измерение по оси Z\n"),
-                    QMessageBox::Ok);
-                setChoiceColour(row, Qt::red);
-                modeRejected = true;
-                break;
-            }
-        }
-        // A value that is no whole number or does not fit a register is never sent
-        // as 0 or truncated: the row is not written at all.
-        quint16 unlockValue = 0;
-        quint16 rowValue = 0;
-        QString problem;
-        int badRow = 0;
-        if (!cellValue(1, 1, unlockValue, problem))
-            badRow = 1;
-        else if (!cellValue(row, row == scaledRegisterRow ? 10 : 1, rowValue, problem))
-            badRow = row;
-        if (badRow) {
-            reportWrongValue(badRow, problem);
-            setChoiceColour(row, Qt::red);
-            anyFailed = true;
-            continue;
-        }
-        writeRegistersRaw(0, {unlockValue});
+    ConfigWritePass pass;
+    pass.table = ui->tableCfg;
+    pass.measurementModeWarningParent = this;
+    pass.connected = [this] { return modbusConnected(); };
+    pass.write = [this](int address, quint16 value) {
+        writeRegistersRaw(address, {value});
         waitForWrite();
-        if (!writeSucceeded) {
-            setChoiceColour(row, Qt::blue);
-            anyFailed = true;
-            continue;
-        }
-        QThread::msleep(200);
-        writeRegistersRaw(row - 1, {rowValue});
-        waitForWrite();
-        if (writeSucceeded) {
-            setChoiceColour(row, Qt::green);
-        } else {
-            setChoiceColour(row, Qt::red);
-            anyFailed = true;
-        }
-        QThread::msleep(200);
-    }
-    if (anyFailed && !modeRejected && modbusConnected())
+        return writeSucceeded;
+    };
+    pass.reportRejectedValue = [this](const QString& message) {
+        statusBar()->showMessage(message, 3000);
+        log(message);
+    };
+    if (pass.run())
         readRegisters(addressRegConfigStart, quint16(configRegCount));
     writePassRunning = false;
     ui->pushButtonCfgWrite->setEnabled(modbusConnected());

@@ -92,9 +92,6 @@ private:
     void onUartReadyRead();
     bool modbusConnected() const;
     void setCellValue(int row, quint16 value, bool shownTimesTen);
-    void setChoiceColour(int row, Qt::GlobalColor colour);
-    bool cellValue(int row, int divisor, quint16& value, QString& problem) const;
-    void reportWrongValue(int row, const QString& problem);
     void updateConnectCaption();
     void setConfigButtonsEnabled(bool enabled);
     void buildSettingsMenu(const char* title, const QVector<MenuItem>& items, int marked,

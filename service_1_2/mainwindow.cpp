@@ -8,14 +8,14 @@
 #include <QMouseEvent>
 #include <QSerialPortInfo>
 #include <QStatusBar>
-#include <QThread>
 #include <QVariant>
 
-#include "cellvalue.h"
+#include "configwritepass.h"
 #include "logfile.h"
 #include "modbustexts.h"
 #include "programdir.h"
 #include "registerpair.h"
+#include "registertables.h"
 #include "registertablefile.h"
 #include "ui_mainwindow.h"
 #include "wholefile.h"
@@ -26,7 +26,6 @@ namespace {
 const char* const windowTitleText = "Tarvex-Сервис v1.2";
 #else
 const char* const windowTitleText = "Tarvex-Сервис v1.2.1";
-const int measurementModeRow = 10;
 #endif
 const int configFirst = 0;
 const int configCount = 13;
@@ -34,33 +33,6 @@ const int stateFirst = 13;
 const int stateLast = 28;
 const int stateCount = 16;
 const int registerCount = 29;
-// Register 2 is shown ten times its raw value.
-const int scaledRegisterRow = 3;
-
-void dropSelectAndEdit(QTableWidgetItem* item)
-{
-    item->setFlags(item->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEditable));
-}
-
-void setCaptionRow(QTableWidget* table, const QStringList& captions)
-{
-    for (int column = 0; column < table->columnCount(); ++column) {
-        auto* item = new QTableWidgetItem();
-        table->setItem(0, column, item);
-        dropSelectAndEdit(item);
-    }
-    for (int column = 0; column < captions.size(); ++column) {
-        if (QTableWidgetItem* item = table->item(0, column))
-            item->setData(Qt::DisplayRole, captions.at(column));
-    }
-}
-
-QTableWidgetItem* leftItem(const QString& text)
-{
-    auto* item = new QTableWidgetItem(text);
-    item->setData(Qt::TextAlignmentRole, int(Qt::AlignLeft));
-    return item;
-}
 
 void appendSample(VibroSeries& series, int key, float value)
 {
@@ -151,49 +123,16 @@ void MainWindow::initiate()
 
 void MainWindow::buildConfigTable()
 {
-    QTableWidget* table = ui->tableCfg;
-    setCaptionRow(table, {tr("Адрес"), tr("Обозначение"), tr("Значение"), tr("Выбор")});
-    for (int row = 1; row <= configCount; ++row) {
-        const int address = row - 1;
-        table->insertRow(row);
-        auto* number = leftItem(QString::number(address));
-        auto* description = leftItem(tr("%1").arg(regDescriptions.at(address)));
-        auto* choice = new QTableWidgetItem();
-        if (row != 1)
-            choice->setCheckState(Qt::Unchecked);
-        table->setItem(row, 0, number);
-        table->setItem(row, 1, description);
-        table->setItem(row, 2, leftItem(QString()));
-        table->setItem(row, 3, choice);
-        dropSelectAndEdit(number);
-        dropSelectAndEdit(description);
-        dropSelectAndEdit(choice);
-    }
-    QHeaderView* header = table->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::Stretch);
-    header->setSectionResizeMode(0, QHeaderView::Fixed);
-    header->setSectionResizeMode(1, QHeaderView::Stretch);
-    header->setSectionResizeMode(2, QHeaderView::Fixed);
-    header->setSectionResizeMode(3, QHeaderView::Fixed);
-    table->setColumnWidth(0, 80);
-    table->setColumnWidth(2, 160);
-    table->setColumnWidth(3, 80);
+    RegisterTables::fillConfigTable(ui->tableCfg, regDescriptions, configCount);
 }
 
+// Every state register has a row of its own, whatever its description says.
 void MainWindow::buildStatusTable()
 {
     QTableWidget* table = ui->tableStatus;
-    setCaptionRow(table, {tr("Адрес"), tr("Обозначение"), tr("Значение")});
-    for (int address = stateFirst; address <= stateLast; ++address) {
-        const int row = address - 12;
-        table->insertRow(row);
-        QTableWidgetItem* items[] = {leftItem(QString::number(address)),
-            leftItem(tr("%1").arg(regDescriptions.at(address))), leftItem(QString())};
-        for (int column = 0; column < 3; ++column) {
-            table->setItem(row, column, items[column]);
-            dropSelectAndEdit(items[column]);
-        }
-    }
+    RegisterTables::setStatusCaptions(table);
+    for (int address = stateFirst; address <= stateLast; ++address)
+        RegisterTables::appendStatusRow(table, address, regDescriptions.at(address));
     QHeaderView* header = table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Stretch);
     header->setSectionResizeMode(0, QHeaderView::Fixed);
@@ -317,10 +256,7 @@ void MainWindow::slotTimerTimeout()
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
     if (outcome.kind == ModbusOutcome::Done) {
-        QList<quint16> values;
-        for (uint i = 0; i < outcome.unit.valueCount(); ++i)
-            values << outcome.unit.value(int(i));
-        showReadResult(outcome.unit.startAddress(), values);
+        showReadResult(outcome.unit.startAddress(), outcome.values());
         return;
     }
     const QString text = ModbusTexts::failure(outcome);
@@ -434,27 +370,6 @@ void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
     log(text);
 }
 
-void MainWindow::setChoiceColour(int row, Qt::GlobalColor colour)
-{
-    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 3))
-        cell->setBackground(QBrush(colour, Qt::SolidPattern));
-}
-
-// The raw value of a row's cell; a text that is no whole number or does not fit a
-// register is reported and never sent as 0 or cut to 16 bits.
-bool MainWindow::rowValue(int row, quint16& value)
-{
-    const int scale = row == scaledRegisterRow ? 10 : 1;
-    const QString text = ui->tableCfg->item(row, 2)->text();
-    if (CellValue::toRegister(text, scale, value))
-        return true;
-    const QString message =
-        ModbusTexts::writeValueRejected(text, row - 1, CellValue::lowest(scale), CellValue::highest(scale));
-    statusBar()->showMessage(message, 3000);
-    log(message);
-    return false;
-}
-
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
     if (!modbusConnected() || writePassRunning)
@@ -462,56 +377,21 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
     writePassRunning = true;
     ui->pushButtonCfgWrite->setEnabled(false);
     statusBar()->clearMessage();
-    for (int row = 1; row < ui->tableCfg->rowCount(); ++row)
-        setChoiceColour(row, Qt::transparent);
-
-    bool allWritten = true;
-    bool passEnded = false;
-    for (int row = 1; row < ui->tableCfg->rowCount(); ++row) {
-        const QTableWidgetItem* choice = ui->tableCfg->item(row, 3);
-        if (!choice || choice->data(Qt::CheckStateRole).toInt() == 0)
-            continue;
-        if (!ui->tableCfg->item(1, 2) || !ui->tableCfg->item(row, 2))
-            continue;
+    ConfigWritePass pass;
+    pass.table = ui->tableCfg;
 #ifndef TARVEX_EDITION_1_2
-        if (row == measurementModeRow) {
-            const int mode = ui->tableCfg->item(row, 2)->text().toInt(nullptr, 10);
-            if (mode < 0 || mode > 3) {
-                QMessageBox::warning(this, QStringLiteral("Внимание"),
-                    QStringLiteral("Режим измерения принимает значения от 0 до 3 включительно, где: \n\n"
-                                   "0 - измерение по модулю осей\n1 - измерение по оси X\n"
-                                   "2 - измерение по оси Y\n3 - измерение по оси Z\n"),
-                    QMessageBox::Ok, QMessageBox::NoButton);
-                setChoiceColour(row, Qt::red);
-                passEnded = true;
-                break;
-            }
-        }
+    pass.measurementModeWarningParent = this;
 #endif
-        quint16 accessCode = 0;
-        quint16 value = 0;
-        if (!rowValue(1, accessCode) || !rowValue(row, value)) {
-            setChoiceColour(row, Qt::red);
-            allWritten = false;
-            continue;
-        }
-        link->waitFor(writeRegistersRaw(0, {accessCode}));
-        if (!writeSucceeded) {
-            setChoiceColour(row, Qt::blue);
-            allWritten = false;
-            continue;
-        }
-        QThread::msleep(200);
-        link->waitFor(writeRegistersRaw(row - 1, {value}));
-        if (writeSucceeded) {
-            setChoiceColour(row, Qt::green);
-        } else {
-            setChoiceColour(row, Qt::red);
-            allWritten = false;
-        }
-        QThread::msleep(200);
-    }
-    if (!allWritten && !passEnded)
+    pass.connected = [this] { return modbusConnected(); };
+    pass.write = [this](int address, quint16 value) {
+        link->waitFor(writeRegistersRaw(address, {value}));
+        return writeSucceeded;
+    };
+    pass.reportRejectedValue = [this](const QString& message) {
+        statusBar()->showMessage(message, 3000);
+        log(message);
+    };
+    if (pass.run())
         readRegisters(configFirst, configCount);
     writePassRunning = false;
     ui->pushButtonCfgWrite->setEnabled(ui->pushButtonCfgRead->isEnabled());

@@ -57,8 +57,6 @@ private:
     void onLineLost();
     bool modbusConnected() const;
     void setConfigButtonsEnabled(bool enabled);
-    void setChoiceColour(int row, Qt::GlobalColor colour);
-    bool rowValue(int row, quint16& value);
     void buildConfigTable();
     void buildStatusTable();
 
