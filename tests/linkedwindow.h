@@ -26,49 +26,14 @@
 
 #include "mainwindow.h"
 #include "sensorlink.h"
+#include "journal.h"
 #include "windowtest.h"
-
-namespace Journal {
-inline bool isConfigRead(const SensorLink::Request& r)
-{
-    return r.function == 3 && r.address == 0;
-}
-
-inline bool isStateRead(const SensorLink::Request& r)
-{
-    return r.function == 3 && r.address == 13;
-}
-
-inline bool isWrite(const SensorLink::Request& r)
-{
-    return r.function == 16;
-}
-
-inline QList<SensorLink::Request> only(const QList<SensorLink::Request>& journal,
-    const std::function<bool(const SensorLink::Request&)>& keep)
-{
-    QList<SensorLink::Request> out;
-    for (const SensorLink::Request& r : journal) {
-        if (keep(r))
-            out << r;
-    }
-    return out;
-}
-
-inline QString describe(const QList<SensorLink::Request>& journal)
-{
-    QStringList lines;
-    for (const SensorLink::Request& r : journal)
-        lines << r.toString();
-    return lines.join(QLatin1String("; "));
-}
-}
 
 // QTest::qWait and the QTRY macros sleep 10 ms between turns of the event loop,
 // which stretches every Modbus round trip to about 20 ms; where the spacing of
 // requests is measured, wait in a plain event loop instead.
 
-class LinkedWindow
+class LinkedWindow : public RegisterTableCells
 {
 public:
     // Members are destroyed in reverse: the window goes first, the sensor and the
@@ -88,8 +53,6 @@ public:
     QCheckBox* plotting = nullptr;
     QComboBox* quantity = nullptr;
     QCustomPlot* canvas = nullptr;
-    QTableWidget* cfg = nullptr;
-    QTableWidget* status = nullptr;
 
     // The sensor first, then the window: its first status poll comes 2 s after this.
     bool start(const QStringList& simArgs = {})
@@ -143,34 +106,6 @@ public:
 
     bool linkConnected() const { return master() && master()->state() == QModbusDevice::ConnectedState; }
 
-    QString cfgValue(int row) const
-    {
-        const QTableWidgetItem* item = cfg->item(row, 2);
-        return item ? item->text() : QStringLiteral("<no item>");
-    }
-
-    QString statusValue(int row) const
-    {
-        const QTableWidgetItem* item = status->item(row, 2);
-        return item ? item->text() : QStringLiteral("<no item>");
-    }
-
-    QStringList statusValues() const
-    {
-        QStringList values;
-        for (int row = 1; row < status->rowCount(); ++row)
-            values << statusValue(row);
-        return values;
-    }
-
-    QTableWidgetItem* choice(int row) const { return cfg->item(row, 3); }
-
-    void tick(int row) const { choice(row)->setCheckState(Qt::Checked); }
-
-    void setCfgValue(int row, const QString& text) const { cfg->item(row, 2)->setText(text); }
-
-    QColor choiceColour(int row) const { return choice(row)->background().color(); }
-
     // "Счетчик: sent/received" as two numbers; -1 -1 when it does not read so.
     QPair<int, int> counterValues() const
     {
@@ -186,21 +121,7 @@ public:
     {
         static const QRegularExpression form(
             QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} — \\d\\d:\\d\\d:\\d\\d    \\|    (.*)$"));
-        QStringList texts;
-        const QString all = QString::fromUtf8(dir.readFile(QStringLiteral("log.txt")));
-        QStringList lines = all.split(QLatin1Char('\n'));
-        if (!all.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        else if (!all.isEmpty() && malformed)
-            *malformed << QStringLiteral("<no newline at the end>");
-        for (const QString& line : lines) {
-            const QRegularExpressionMatch m = form.match(line);
-            if (m.hasMatch())
-                texts << m.captured(1);
-            else if (malformed)
-                *malformed << line;
-        }
-        return texts;
+        return logLineTexts(dir.readFile(QStringLiteral("log.txt")), form, malformed);
     }
 
     int logCount(const QString& text) const { return logTexts().count(text); }
@@ -214,33 +135,4 @@ public:
         }
         return found;
     }
-};
-
-// Every text the status bar showed, in order.
-class StatusMessages : public QObject
-{
-public:
-    explicit StatusMessages(QStatusBar* bar)
-    {
-        connect(bar, &QStatusBar::messageChanged, this, [this](const QString& text) {
-            ++m_changes;
-            if (!text.isEmpty())
-                m_shown << text;
-        });
-    }
-    QStringList shown() const { return m_shown; }
-    int changes() const { return m_changes; }
-    QStringList startingWith(const QString& prefix) const
-    {
-        QStringList found;
-        for (const QString& text : m_shown) {
-            if (text.startsWith(prefix))
-                found << text;
-        }
-        return found;
-    }
-
-private:
-    QStringList m_shown;
-    int m_changes = 0;
 };

@@ -24,7 +24,7 @@
 
 #include <qcustomplot.h>
 
-#include "linkedwindow.h" // Journal and StatusMessages
+#include "journal.h"
 #include "mainwindow.h"
 #include "modbuslink.h"
 #include "sensorlink.h"
@@ -53,7 +53,7 @@ inline QStringList deliveredNames()
     return names;
 }
 
-class Window12
+class Window12 : public RegisterTableCells
 {
 public:
     // Members are destroyed in reverse: the window goes first, the sensor and the
@@ -73,8 +73,6 @@ public:
     QPushButton* writeButton = nullptr;
     QLineEdit* slave = nullptr;
     QTabWidget* tabs = nullptr;
-    QTableWidget* cfg = nullptr;
-    QTableWidget* status = nullptr;
     QSpinBox* period = nullptr;
     QLabel* counter = nullptr;
     QCustomPlot* canvas = nullptr;
@@ -171,33 +169,6 @@ public:
         return QTest::qWaitFor([&] { return !modbusLink()->statusReadOutstanding(); }, 10000);
     }
 
-    QString cfgValue(int row) const
-    {
-        const QTableWidgetItem* item = cfg->item(row, 2);
-        return item ? item->text() : QStringLiteral("<no item>");
-    }
-
-    QStringList cfgValues() const
-    {
-        QStringList values;
-        for (int row = 1; row < cfg->rowCount(); ++row)
-            values << cfgValue(row);
-        return values;
-    }
-
-    QStringList statusValues() const
-    {
-        QStringList values;
-        for (int row = 1; row < status->rowCount(); ++row)
-            values << (status->item(row, 2) ? status->item(row, 2)->text() : QStringLiteral("<no item>"));
-        return values;
-    }
-
-    QTableWidgetItem* choice(int row) const { return cfg->item(row, 3); }
-    void tick(int row) const { choice(row)->setCheckState(Qt::Checked); }
-    void setCfgValue(int row, const QString& text) const { cfg->item(row, 2)->setText(text); }
-    QColor choiceColour(int row) const { return choice(row)->background().color(); }
-
     // How long the status bar keeps its current message, in ms (0: until replaced),
     // read from the timer the status bar starts for it.
     int messageDuration() const
@@ -210,20 +181,6 @@ public:
     QStringList logTexts(QStringList* malformed = nullptr) const
     {
         static const QRegularExpression form(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] (.*)$"));
-        const QString all = QString::fromUtf8(dir.readFile(QStringLiteral("log.txt")));
-        QStringList lines = all.split(QLatin1Char('\n'));
-        if (!all.isEmpty() && lines.last().isEmpty())
-            lines.removeLast();
-        else if (!all.isEmpty() && malformed)
-            *malformed << QStringLiteral("<no newline at the end>");
-        QStringList texts;
-        for (const QString& line : lines) {
-            const QRegularExpressionMatch m = form.match(line);
-            if (m.hasMatch())
-                texts << m.captured(1);
-            else if (malformed)
-                *malformed << line;
-        }
-        return texts;
+        return logLineTexts(dir.readFile(QStringLiteral("log.txt")), form, malformed);
     }
 };
