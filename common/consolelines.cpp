@@ -8,15 +8,14 @@
 ConsoleLineSplitter::ConsoleLineSplitter(int lineLimit)
     : lineLimit(std::max(lineLimit, 2))
 {
-    reset();
+    portReopened();
 }
 
 ConsoleLineSplitter::~ConsoleLineSplitter() = default;
 
-void ConsoleLineSplitter::reset()
+void ConsoleLineSplitter::portReopened()
 {
     decoder.reset(QTextCodec::codecForName("UTF-8")->makeDecoder());
-    pending.clear();
     pairedTerminatorExpected = QChar();
 }
 

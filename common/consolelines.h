@@ -24,8 +24,10 @@ public:
 
     // The complete lines (and full pieces) that `bytes` finishes, in order.
     QStringList feed(const QByteArray& bytes);
-    // Forgets any half character, half line and half terminator: a new session.
-    void reset();
+    // The port was opened again: a half character and a half terminator belonged to the
+    // last opening and are forgotten; an unfinished line is kept, for the next opening's
+    // text to complete.
+    void portReopened();
 
 private:
     int lineLimit;

@@ -512,8 +512,7 @@ void MainWindow::uartToggleConnect()
     serialPort->setStopBits(QSerialPort::StopBits(stopBits));
     serialPort->setFlowControl(QSerialPort::NoFlowControl);
     if (serialPort->open(QIODevice::ReadWrite)) {
-        // A new session starts clean: no half character, no half terminator.
-        consoleLines.reset();
+        consoleLines.portReopened();
         return;
     }
     QMessageBox::warning(this, QStringLiteral("Ошибка"), QStringLiteral("Выбранный порт недоступен"), QMessageBox::Ok);

@@ -79,6 +79,8 @@ private slots:
     void lineOfTheLimitEndedLater();
     void blockCountIsBounded();
     void eachLineOnceAfterManyOpens();
+    void halfLineCompletedAfterReopen_data();
+    void halfLineCompletedAfterReopen();
 
     void sendsExactBytes_data();
     void sendsExactBytes();
@@ -100,6 +102,7 @@ private:
     std::unique_ptr<ProgramDirFixture> m_dir;
     std::unique_ptr<ModalWatcher> m_watcher;
     std::unique_ptr<PtyPair> m_pty;
+    std::unique_ptr<PtyPair> m_otherPty;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<QSerialPort> m_peer;
     std::unique_ptr<QSignalSpy> m_arrivals;
@@ -131,6 +134,7 @@ void TestConsole::cleanup()
     m_arrivals.reset();
     m_peer.reset();
     m_window.reset();
+    m_otherPty.reset();
     m_pty.reset();
     m_watcher.reset();
     m_dir.reset();
@@ -544,6 +548,41 @@ void TestConsole::eachLineOnceAfterManyOpens()
     QVERIFY(deliver("ping\r\n"));
     QVERIFY(deliver("pong\n"));
     QTRY_COMPARE_WITH_TIMEOUT(lines(), QStringList({"ping", "pong"}), 5000);
+}
+
+void TestConsole::halfLineCompletedAfterReopen_data()
+{
+    QTest::addColumn<bool>("otherPort");
+    QTest::newRow("same port") << false;
+    QTest::newRow("another port") << true;
+}
+
+// A line that the port was closed in the middle of is completed by the next opening's text.
+void TestConsole::halfLineCompletedAfterReopen()
+{
+    QFETCH(bool, otherPort);
+    QVERIFY(openConsole());
+    QVERIFY(deliver("done\npart"));
+    QVERIFY(taken());
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), QStringList({"done"}), 5000);
+    clickDisconnect();
+    QVERIFY(!rawOpen(*m_window));
+
+    if (otherPort) {
+        m_otherPty = std::make_unique<PtyPair>();
+        QVERIFY(m_otherPty->start());
+        clickConnect(m_otherPty->programPort());
+        QVERIFY(rawOpen(*m_window));
+        QCOMPARE(rawPort(*m_window)->portName(), m_otherPty->programPort());
+        m_peer = std::make_unique<QSerialPort>(m_otherPty->peerPort());
+        QVERIFY(m_peer->open(QIODevice::ReadWrite));
+    } else {
+        QVERIFY(openConsole());
+    }
+    QVERIFY(deliver("ial\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), QStringList({"done", "partial"}), 5000);
+    QVERIFY(deliver("next\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(lines(), QStringList({"done", "partial", "next"}), 5000);
 }
 
 void TestConsole::sendsExactBytes_data()

@@ -100,7 +100,7 @@ private slots:
     void consoleLinesAnyChunking_data();
     void consoleLinesAnyChunking();
     void consoleRandomTextsAnyChunking();
-    void consoleReset();
+    void consoleReopen();
 
     void zoomedRange_data();
     void zoomedRange();
@@ -428,23 +428,30 @@ void TestUnits::consoleRandomTextsAnyChunking()
     }
 }
 
-// A reset forgets the half line, the half character and the half terminator.
-void TestUnits::consoleReset()
+// A reopened port forgets the half character and the half terminator of the last opening;
+// the half line waits for the next opening's text.
+void TestUnits::consoleReopen()
 {
     ConsoleLineSplitter splitter(8);
-    QCOMPARE(splitter.feed("lost"), QStringList {});
-    splitter.reset();
-    QCOMPARE(splitter.feed("kept\n"), QStringList {"kept"});
+    QCOMPARE(splitter.feed("done\npart"), QStringList {"done"});
+    splitter.portReopened();
+    QCOMPARE(splitter.feed("ial\n"), QStringList {"partial"});
 
     QCOMPARE(splitter.feed("a\r"), QStringList {"a"});
-    splitter.reset();
+    splitter.portReopened();
     QCOMPARE(splitter.feed("\nb\n"), (QStringList {"", "b"}));
 
     QCOMPARE(splitter.feed("\xd0"), QStringList {});
-    splitter.reset();
+    splitter.portReopened();
     QCOMPARE(splitter.feed("\xb8\n"), QStringList {QString(QChar::ReplacementCharacter)});
 
-    // Without a reset the same bytes go on where they stopped.
+    // A half line of the limit is still cut where it would have been without the reopen.
+    QCOMPARE(splitter.feed("1234"), QStringList {});
+    splitter.portReopened();
+    QCOMPARE(splitter.feed("56789"), QStringList {"12345678"});
+    QCOMPARE(splitter.feed("\n"), QStringList {"9"});
+
+    // Without a reopen the same bytes go on where they stopped.
     QCOMPARE(feedAll(splitter, {"x\r", "\n", "\xd0", "\xb8\n"}), (QStringList {"x", "и"}));
 }
 
