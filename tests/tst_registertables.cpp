@@ -113,6 +113,8 @@ private slots:
     void longerFileIsFine();
     void deliveredDescriptionsShowWhole_data();
     void deliveredDescriptionsShowWhole();
+    void deliveredDescriptionsNameShownUnits_data();
+    void deliveredDescriptionsNameShownUnits();
 
 private:
     static QTableWidget* cfg(MainWindow& w) { return w.findChild<QTableWidget*>(QStringLiteral("tableCfg")); }
@@ -496,6 +498,24 @@ void TestRegisterTables::deliveredDescriptionsShowWhole()
     QCOMPARE(textsCutOff(*cfg(w), 1), QStringList());
     QVERIFY(status(w)->rowCount() > 1);
     QCOMPARE(textsCutOff(*status(w), 1), QStringList());
+}
+
+void TestRegisterTables::deliveredDescriptionsNameShownUnits_data()
+{
+    deliveredDescriptionsShowWhole_data();
+}
+
+// Register 2 is shown ten times its raw value, that is in Hz; no description speaks of
+// a scaling that the table does not show.
+void TestRegisterTables::deliveredDescriptionsNameShownUnits()
+{
+    QFETCH(int, version);
+    ProgramDirFixture dir;
+    MainWindow w;
+    checkVersion(w, version);
+    QCOMPARE(column(cfg(w), 1).value(2), QStringLiteral("Частота дискретизации, Гц"));
+    for (const QString& text : column(cfg(w), 1) + column(status(w), 1))
+        QVERIFY2(!text.contains(QStringLiteral("x10")), qPrintable(text));
 }
 
 QTEST_MAIN(TestRegisterTables)

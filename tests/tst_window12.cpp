@@ -87,6 +87,7 @@ private slots:
     void namesFile_data();
     void namesFile();
     void deliveredNamesShowWhole();
+    void deliveredNamesNameShownUnits();
     void settingsCheckBox();
     void failedConnect();
     void pollTickWithoutConnectionDoesNothing();
@@ -281,6 +282,19 @@ void TestWindow12::deliveredNamesShowWhole()
         QCoreApplication::processEvents();
         QTableWidget* table = tab == 0 ? t.cfg : t.status;
         QCOMPARE(textsCutOff(*table, 1), QStringList());
+    }
+}
+
+// Register 2 is shown ten times its raw value, that is in Hz; no description speaks of
+// a scaling that the table does not show.
+void TestWindow12::deliveredNamesNameShownUnits()
+{
+    Window12 t;
+    QVERIFY(t.open());
+    QCOMPARE(t.cfg->item(3, 1)->text(), QStringLiteral("Частота дискретизации, Гц"));
+    for (QTableWidget* table : {t.cfg, t.status}) {
+        for (int row = 1; row < table->rowCount(); ++row)
+            QVERIFY2(!table->item(row, 1)->text().contains(QStringLiteral("x10")), qPrintable(table->item(row, 1)->text()));
     }
 }
 
