@@ -5,6 +5,7 @@
 #include <QModbusReply>
 #include <QThread>
 
+#include <algorithm>
 #include <utility>
 
 #include "writerequest.h"
@@ -30,8 +31,8 @@ ModbusLink::ModbusLink(QModbusClient* device, QObject* parent)
     , device(device)
 {
     qRegisterMetaType<ModbusOutcome>();
-    guard.setSingleShot(true);
-    connect(&guard, &QTimer::timeout, this, &ModbusLink::onGuardExpired);
+    workTick.setInterval(workTickMs);
+    connect(&workTick, &QTimer::timeout, this, &ModbusLink::countWorkTime);
     // Directly, inside the master's own call: a line that went away raises errors
     // without end, and each must be seen as it comes.
     connect(device, &QModbusDevice::errorOccurred, this, &ModbusLink::onDeviceError, Qt::DirectConnection);
@@ -41,7 +42,7 @@ ModbusLink::ModbusLink(QModbusClient* device, QObject* parent)
 ModbusLink::~ModbusLink()
 {
     // Nothing is reported on the way out.
-    guard.stop();
+    workTick.stop();
     if (onLineReply)
         onLineReply->disconnect(this);
     if (device)
@@ -65,6 +66,7 @@ bool ModbusLink::connected() const
 
 bool ModbusLink::connectDevice()
 {
+    ++connection;
     linkLossQueued = false;
     return device && device->connectDevice();
 }
@@ -112,28 +114,24 @@ bool ModbusLink::statusReadOutstanding() const
 {
     if (haveOnLine && onLine.statusRead)
         return true;
-    for (const Request& request : queue) {
-        if (request.statusRead)
-            return true;
-    }
-    return false;
+    const auto isStatusRead = [](const auto& item) { return item.statusRead; };
+    return std::any_of(queue.cbegin(), queue.cend(), isStatusRead)
+        || std::any_of(undelivered.cbegin(), undelivered.cend(), isStatusRead);
 }
 
 bool ModbusLink::outstanding(quint64 id) const
 {
     if (haveOnLine && onLine.id == id)
         return true;
-    for (const Request& request : queue) {
-        if (request.id == id)
-            return true;
-    }
-    return false;
+    const auto hasId = [id](const auto& item) { return item.id == id; };
+    return std::any_of(queue.cbegin(), queue.cend(), hasId)
+        || std::any_of(undelivered.cbegin(), undelivered.cend(), hasId);
 }
 
 void ModbusLink::waitFor(quint64 id)
 {
-    // Bounded: the request on the line is given up after givenUpAfterMs(), and that
-    // drops everything queued behind it.
+    // Bounded: the request on the line is given up after givenUpAfterMs() of time in
+    // which the master could work, and that drops everything queued behind it.
     while (outstanding(id)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         QThread::msleep(10);
@@ -184,7 +182,9 @@ void ModbusLink::dispatch(const Request& request)
     onLine = request;
     onLineReply = reply;
     haveOnLine = true;
-    guard.start(givenUpAfterMs());
+    workedMs = 0;
+    sinceWorkTick.start();
+    workTick.start();
     connect(reply, &QModbusReply::finished, this, [this, reply] { onReplyFinished(reply); });
 }
 
@@ -193,14 +193,17 @@ void ModbusLink::onReplyFinished(QModbusReply* reply)
     reply->deleteLater();
     if (!haveOnLine || reply != onLineReply)
         return;
-    guard.stop();
+    workTick.stop();
     haveOnLine = false;
     onLineReply = nullptr;
     const ModbusOutcome outcome = evaluate(onLine, *reply);
-    // The next request goes out before the outcome is handled: a handler may open a
-    // message box, whose event loop must not hold the line up.
+    // The master sends nothing more until its signal returns, so whatever this reports
+    // reaches the handlers from the event loop: a handler that opens a message box must
+    // not hold the line up.
+    inMasterSignal = true;
     sendNext();
     report(outcome);
+    inMasterSignal = false;
 }
 
 ModbusOutcome ModbusLink::evaluate(const Request& request, const QModbusReply& reply) const
@@ -240,9 +243,12 @@ ModbusOutcome ModbusLink::evaluate(const Request& request, const QModbusReply& r
     return outcome;
 }
 
-void ModbusLink::onGuardExpired()
+void ModbusLink::countWorkTime()
 {
     if (!haveOnLine)
+        return;
+    workedMs += std::min<qint64>(sinceWorkTick.restart(), longestCountedGapMs);
+    if (workedMs < givenUpAfterMs())
         return;
     // A working master always ends a request within its time-out and retries; one that
     // does not is stuck, and whatever it still holds must never go out later.
@@ -265,7 +271,14 @@ void ModbusLink::onDeviceError(QModbusDevice::Error error)
         || error == QModbusDevice::ConnectionError;
     if (lineFault && connected()) {
         linkLossQueued = true;
-        QMetaObject::invokeMethod(this, [this] { takeLinkDown(); }, Qt::QueuedConnection);
+        const quint64 lost = connection;
+        QMetaObject::invokeMethod(
+            this,
+            [this, lost] {
+                if (lost == connection)
+                    takeLinkDown();
+            },
+            Qt::QueuedConnection);
     }
 }
 
@@ -286,7 +299,7 @@ void ModbusLink::takeLinkDown()
 
 void ModbusLink::detachOnLine()
 {
-    guard.stop();
+    workTick.stop();
     if (onLineReply) {
         // The master still finishes it; the answer decides nothing any more.
         onLineReply->disconnect(this);
@@ -310,7 +323,19 @@ void ModbusLink::dropAll()
 
 void ModbusLink::report(const ModbusOutcome& outcome)
 {
-    emit finished(outcome);
+    // In order: nothing overtakes an outcome that still waits for the event loop.
+    if (!inMasterSignal && undelivered.isEmpty()) {
+        emit finished(outcome);
+        return;
+    }
+    undelivered.enqueue(outcome);
+    QMetaObject::invokeMethod(this, &ModbusLink::deliverNext, Qt::QueuedConnection);
+}
+
+void ModbusLink::deliverNext()
+{
+    if (!undelivered.isEmpty())
+        emit finished(undelivered.dequeue());
 }
 
 ModbusOutcome ModbusLink::outcomeFor(const Request& request, ModbusOutcome::Kind kind) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QMetaType>
 #include <QModbusDataUnit>
@@ -50,8 +51,9 @@ Q_DECLARE_METATYPE(ModbusOutcome)
 // so what the master holds is always on the line and a request dropped before it goes
 // out never reaches the sensor; checks every answer against its request; keeps at most
 // one status read outstanding; notices once that the line went away and takes the
-// master down outside the port's own signal; and waits for writes within a bound counted
-// from when each write goes out. It reports outcomes and shows or logs nothing itself.
+// master down outside the port's own signal; and gives a request up only once the master
+// had all the time its time-out and retries need. It reports outcomes, never from inside
+// the master's own signals, and shows or logs nothing itself.
 class ModbusLink : public QObject
 {
     Q_OBJECT
@@ -60,6 +62,11 @@ public:
     // Added to the master's own time-out and retries before a request on the line is
     // given up; a master that works always finishes well within it.
     static constexpr int givenUpMarginMs = 1000;
+    // How often the time of the request on the line is counted; a longer gap between two
+    // counts is a thread held up (a long export, a blocking sleep), in which the master's
+    // timers did not run either, and counts as one gap of this length at most.
+    static constexpr int workTickMs = 50;
+    static constexpr int longestCountedGapMs = 2 * workTickMs;
 
     // Works on `device`, which stays the caller's; the link is usually its child.
     explicit ModbusLink(QModbusClient* device, QObject* parent = nullptr);
@@ -77,8 +84,8 @@ public:
     // aborted; none of them is reported as a failure.
     void disconnectDevice();
 
-    // Queues a function-3 read of holding registers. `finished` reports the outcome, at
-    // once when the request is refused. A status read is refused silently (returns 0)
+    // Queues a function-3 read of holding registers. `finished` reports the outcome: at
+    // once when the request is refused, otherwise from the event loop. A status read is refused silently (returns 0)
     // while another status read is outstanding; otherwise returns the request's id.
     quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
     bool statusReadOutstanding() const;
@@ -88,11 +95,13 @@ public:
     quint64 write(const QString& slaveText, int address, const QList<quint16>& values);
 
     // Runs the event loop, with a 10 ms blocking sleep after each turn, until request `id`
-    // has its outcome. Returns at once for an id that is not outstanding.
+    // has been reported. Returns at once for an id that is not outstanding.
     void waitFor(quint64 id);
+    // Queued, on the line, or answered but not yet reported.
     bool outstanding(quint64 id) const;
 
-    // The bound after which a request that went out is given up.
+    // The time in which the master could work after which a request on the line is
+    // given up.
     int givenUpAfterMs() const;
 
 signals:
@@ -119,13 +128,14 @@ private:
     void dispatch(const Request& request);
     void onReplyFinished(QModbusReply* reply);
     ModbusOutcome evaluate(const Request& request, const QModbusReply& reply) const;
-    void onGuardExpired();
+    void countWorkTime();
     void onDeviceError(QModbusDevice::Error error);
     void onStateChanged(QModbusDevice::State state);
     void takeLinkDown();
     void detachOnLine();
     void dropAll();
     void report(const ModbusOutcome& outcome);
+    void deliverNext();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
 
     QPointer<QModbusClient> device;
@@ -133,7 +143,15 @@ private:
     Request onLine;
     QPointer<QModbusReply> onLineReply;
     bool haveOnLine = false;
-    QTimer guard;
+    // Time the master had for the request on the line.
+    QTimer workTick;
+    QElapsedTimer sinceWorkTick;
+    qint64 workedMs = 0;
+    // Outcomes waiting for the event loop, in the order they came.
+    QQueue<ModbusOutcome> undelivered;
+    bool inMasterSignal = false;
     quint64 lastId = 0;
+    // Counts connects, so that a takedown queued for a lost line leaves a later one alone.
+    quint64 connection = 0;
     bool linkLossQueued = false;
 };

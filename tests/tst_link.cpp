@@ -4,8 +4,12 @@
 #include "modbuslink.h"
 #include "sensorlink.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QModbusReply>
 #include <QModbusRtuSerialMaster>
 #include <QSerialPort>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVariant>
@@ -42,6 +46,9 @@ private slots:
     void requestsGoOutOneAtATime();
     void disconnectDropsEverythingSilently();
     void lineLossIsReportedOnce();
+    void handlerWithEventLoopHoldsNothingUp();
+    void stuckMasterIsGivenUp();
+    void lossQueuedBeforeReconnectLeavesItAlone();
 
 private:
     bool open(const QStringList& simArgs = {});
@@ -273,6 +280,88 @@ void TestLink::lineLossIsReportedOnce()
     QTest::qWait(200);
     QCOMPARE(lost.count(), 1);
     QCOMPARE(deviceErrors.count(), 1);
+}
+
+// A handler that runs an event loop of its own (a message box) while the master is still
+// inside the signal that finished the reply: the requests behind it are answered meanwhile.
+void TestLink::handlerWithEventLoopHoldsNothingUp()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    const int holdMs = 2 * m_link->givenUpAfterMs();
+    quint64 first = 0;
+    QList<ModbusOutcome> duringHold;
+    bool held = false;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (o.id != first || held)
+            return;
+        held = true;
+        const int before = m_outcomes.size();
+        QEventLoop box;
+        QTimer::singleShot(holdMs, &box, &QEventLoop::quit);
+        box.exec();
+        duringHold = m_outcomes.mid(before);
+    });
+    first = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 second = m_link->read(QStringLiteral("1"), 13, 16, true);
+    const quint64 third = m_link->write(QStringLiteral("1"), 4, {9});
+    QTRY_VERIFY_WITH_TIMEOUT(held && !m_link->outstanding(third), 3 * holdMs);
+    QCOMPARE(duringHold.size(), 2);
+    QCOMPARE(duringHold.at(0).id, second);
+    QCOMPARE(duringHold.at(0).kind, ModbusOutcome::Done);
+    QCOMPARE(duringHold.at(1).id, third);
+    QCOMPARE(duringHold.at(1).kind, ModbusOutcome::Done);
+    QVERIFY(m_link->connected());
+    QCOMPARE(seen(m_sensor->journal()).mid(0, 3), (QStringList {"3@0:ok", "3@13:ok", "16@4:ok"}));
+}
+
+// A master that never finishes a request, although the event loop runs, is given up once
+// it had the whole bound, and taken down: nothing it still holds may go out later.
+void TestLink::stuckMasterIsGivenUp()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QSignalSpy lost(m_link.get(), &ModbusLink::lineLost);
+    // Its port's signals never reach it: what it writes is never known to be written, and
+    // no answer is ever seen.
+    QSerialPort* port = m_master->findChild<QSerialPort*>();
+    QVERIFY(port);
+    port->blockSignals(true);
+    QElapsedTimer clock;
+    clock.start();
+    const quint64 stuck = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 behind = m_link->write(QStringLiteral("1"), 4, {9});
+    const ModbusOutcome outcome = outcomeOf(stuck);
+    const qint64 took = clock.elapsed();
+    QCOMPARE(outcome.kind, ModbusOutcome::GivenUp);
+    QCOMPARE(outcome.error, QModbusDevice::TimeoutError);
+    QCOMPARE(outcome.errorString, QStringLiteral("ответ не получен за %1 мс").arg(m_link->givenUpAfterMs()));
+    QVERIFY2(took >= m_link->givenUpAfterMs(), qPrintable(QString::number(took)));
+    QCOMPARE(outcomeOf(behind).kind, ModbusOutcome::Dropped);
+    QVERIFY(lost.count() == 1 || lost.wait(5000));
+    QVERIFY(!m_link->connected());
+    port->blockSignals(false);
+    QTest::qWait(300);
+    QCOMPARE(lost.count(), 1);
+    QCOMPARE(m_outcomes.size(), 2);
+    for (const Request& r : m_sensor->journal())
+        QVERIFY2(r.function != 16, qPrintable(r.toString()));
+}
+
+// A line fault queues the takedown of the line it hit; a connect made before that runs
+// is another line and stays up.
+void TestLink::lossQueuedBeforeReconnectLeavesItAlone()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QSignalSpy lost(m_link.get(), &ModbusLink::lineLost);
+    QSignalSpy deviceErrors(m_link.get(), &ModbusLink::deviceError);
+    emit m_master->errorOccurred(QModbusDevice::ReadError);
+    QCOMPARE(deviceErrors.count(), 1);
+    m_link->disconnectDevice();
+    QVERIFY(m_link->connectDevice());
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->connected(), 5000);
+    const ModbusOutcome read = outcomeOf(m_link->read(QStringLiteral("1"), 0, 13));
+    QCOMPARE(read.kind, ModbusOutcome::Done);
+    QVERIFY(m_link->connected());
+    QCOMPARE(lost.count(), 0);
 }
 
 QTEST_MAIN(TestLink)
