@@ -1,11 +1,13 @@
 #include "configwritepass.h"
 
+#include <QPushButton>
 #include <QTableWidget>
 #include <QThread>
 
 #include "cellvalue.h"
 #include "modbustexts.h"
 #include "registertables.h"
+#include "requestnotices.h"
 
 namespace {
 // Register 2 is shown ten times its raw value.
@@ -22,6 +24,19 @@ bool isTicked(const QTableWidgetItem* item)
 {
     return item && item->data(Qt::CheckStateRole).toInt() != 0;
 }
+}
+
+void ConfigWritePass::runOnce(bool& running)
+{
+    if (!connected() || running)
+        return;
+    running = true;
+    writeButton->setEnabled(false);
+    notices->clear();
+    if (run())
+        readBack();
+    running = false;
+    writeButton->setEnabled(connected());
 }
 
 bool ConfigWritePass::run()
@@ -52,8 +67,9 @@ bool ConfigWritePass::run()
             const int scale = rows[i] == scaledRegisterRow ? 10 : 1;
             const QString text = table->item(rows[i], 2)->text();
             if (!CellValue::toRegister(text, scale, values[i])) {
-                reportRejectedValue(ModbusTexts::writeValueRejected(
-                    text, rows[i] - 1, CellValue::lowest(scale), CellValue::highest(scale)));
+                notices->showLogged(ModbusTexts::writeValueRejected(
+                                        text, rows[i] - 1, CellValue::lowest(scale), CellValue::highest(scale)),
+                    3000);
                 valuesOk = false;
             }
         }

@@ -5,8 +5,10 @@
 
 #include <functional>
 
+class QPushButton;
 class QTableWidget;
 class QWidget;
+class RequestNotices;
 
 // The configuration write of every edition. Each ticked row of the configuration table is
 // written after register 0 (with the value row 1 shows), one register a request, with a
@@ -16,15 +18,24 @@ class QWidget;
 // as the table may change meanwhile. A link that goes down ends the pass.
 struct ConfigWritePass {
     QTableWidget* table = nullptr;
+    QPushButton* writeButton = nullptr;
+    // Shows and logs why a value cell is not written.
+    const RequestNotices* notices = nullptr;
     // Parent of the measurement-mode warning; with none, the measurement mode is not checked.
     QWidget* measurementModeWarningParent = nullptr;
     std::function<bool()> connected;
     // Writes one register and waits for the outcome; true when it was written.
     std::function<bool(int address, quint16 value)> write;
-    // Shows and logs why a value cell is not written.
-    std::function<void(const QString& message)> reportRejectedValue;
+    // Reads the configuration block again.
+    std::function<void()> readBack;
 
-    // True when the configuration block should be read again: a write failed, and the pass
-    // was not stopped by a measurement mode out of range.
+    // The write button's click. Nothing while not connected or while `running`: a pass
+    // waits in the event loop, where a second click must not start another. Otherwise one
+    // pass with the button off and the status bar cleared first, and the block read again
+    // when a write failed and the pass was not stopped by a measurement mode out of range.
+    void runOnce(bool& running);
+
+private:
+    // True when the block should be read again.
     bool run();
 };

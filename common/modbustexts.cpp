@@ -97,6 +97,22 @@ QString ModbusTexts::failure(const ModbusOutcome& outcome)
     return QString();
 }
 
+ModbusTexts::Notice ModbusTexts::notice(const ModbusOutcome& outcome)
+{
+    if (outcome.kind == ModbusOutcome::Done)
+        return outcome.isWrite ? Notice {tr("Успешно!"), 3000, false} : Notice {};
+    const QString text = failure(outcome);
+    if (text.isEmpty())
+        return {};
+    const bool readRefused = outcome.kind == ModbusOutcome::Refused && !outcome.isWrite;
+    return {text, readRefused ? 5000 : 3000, true};
+}
+
+QString ModbusTexts::pollCounter(quint64 pollsSent, quint64 statusValuesReceived)
+{
+    return tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived);
+}
+
 QString ModbusTexts::writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest)
 {
     return tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")

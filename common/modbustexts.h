@@ -19,6 +19,19 @@ QString writeMismatch(int requestedAddress, int requestedCount, int confirmedAdd
 // What to show and log for a request that did not succeed; empty for one that did, and
 // for one dropped by a disconnect.
 QString failure(const ModbusOutcome& outcome);
+
+// What a window's status bar shows for the outcome of a request, for how long, and
+// whether the log gets it too. No text for a read that succeeded (its values are shown)
+// and for a request dropped by a disconnect.
+struct Notice {
+    QString text;
+    int durationMs = 0;
+    bool logged = false;
+};
+Notice notice(const ModbusOutcome& outcome);
+
+// The poll counter's label: polls sent and state values received.
+QString pollCounter(quint64 pollsSent, quint64 statusValuesReceived);
 // A value cell whose text is no whole number from `lowest` to `highest`: nothing is written.
 QString writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest);
 }

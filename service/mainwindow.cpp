@@ -24,6 +24,7 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
+#include "requestnotices.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget* parent)
@@ -31,6 +32,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     ui = new Ui_MainWindow;
     ui->setupUi(this);
+    notices = std::make_unique<RequestNotices>(statusBar(), [this](const QString& text) { log(text); });
     graphDrawer = new GraphDrawer(ui->canvas, nullptr);
     firmwareVersion = 0;
     checkDeviceVersion(14);
@@ -254,7 +256,7 @@ void MainWindow::pollStatus()
     if (modbusLink->statusReadOutstanding())
         return;
     ++pollsSent;
-    ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
+    ui->label_counter_state->setText(ModbusTexts::pollCounter(pollsSent, statusValuesReceived));
     readRegisters(addressRegStateStart, quint16(stateRegCount), true);
 }
 
@@ -266,15 +268,10 @@ void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    if (outcome.kind == ModbusOutcome::Done) {
+    if (outcome.kind == ModbusOutcome::Done)
         showReadResult(outcome.unit.startAddress(), outcome.values());
-        return;
-    }
-    const QString text = ModbusTexts::failure(outcome);
-    if (text.isEmpty())
-        return;
-    statusBar()->showMessage(text, outcome.kind == ModbusOutcome::Refused ? 5000 : 3000);
-    log(text);
+    else
+        notices->show(outcome);
 }
 
 void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
@@ -344,16 +341,9 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
-    if (outcome.kind == ModbusOutcome::Done) {
+    if (outcome.kind == ModbusOutcome::Done)
         writeSucceeded = true;
-        statusBar()->showMessage(tr("Успешно!"), 3000);
-        return;
-    }
-    const QString text = ModbusTexts::failure(outcome);
-    if (text.isEmpty())
-        return;
-    statusBar()->showMessage(text, 3000);
-    log(text);
+    notices->show(outcome);
 }
 
 void MainWindow::waitForWrite()
@@ -363,13 +353,10 @@ void MainWindow::waitForWrite()
 
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
-    if (!modbusConnected() || writePassRunning)
-        return;
-    writePassRunning = true;
-    ui->pushButtonCfgWrite->setEnabled(false);
-    statusBar()->clearMessage();
     ConfigWritePass pass;
     pass.table = ui->tableCfg;
+    pass.writeButton = ui->pushButtonCfgWrite;
+    pass.notices = notices.get();
     pass.measurementModeWarningParent = this;
     pass.connected = [this] { return modbusConnected(); };
     pass.write = [this](int address, quint16 value) {
@@ -377,14 +364,8 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
         waitForWrite();
         return writeSucceeded;
     };
-    pass.reportRejectedValue = [this](const QString& message) {
-        statusBar()->showMessage(message, 3000);
-        log(message);
-    };
-    if (pass.run())
-        readRegisters(addressRegConfigStart, quint16(configRegCount));
-    writePassRunning = false;
-    ui->pushButtonCfgWrite->setEnabled(modbusConnected());
+    pass.readBack = [this] { readRegisters(addressRegConfigStart, quint16(configRegCount)); };
+    pass.runOnce(writePassRunning);
 }
 
 void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)

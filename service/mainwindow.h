@@ -10,6 +10,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 #include "consolelines.h"
 
@@ -22,6 +23,7 @@ class QKeyEvent;
 class QMenu;
 class QModbusClient;
 class QTableWidgetItem;
+class RequestNotices;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
@@ -117,9 +119,14 @@ private:
     bool versionCheckPending = false;
     bool writeSucceeded = false;
     bool writeFinished = false;
-    int pollsSent = 0;
-    int statusValuesReceived = 0;
+    // At the line's pace a 32-bit count of received values runs out within a week.
+    quint64 pollsSent = 0;
+    quint64 statusValuesReceived = 0;
+    // Lets a test start the counters where 32 bits would run out.
+    friend struct PollCounterSeam;
     Ui_MainWindow* ui = nullptr;
+    // The status bar and the log, for what became of each request.
+    std::unique_ptr<RequestNotices> notices;
     GraphDrawer* graphDrawer = nullptr;
     QString portName;
     int dataBits = QSerialPort::Data8;

@@ -17,6 +17,7 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
+#include "requestnotices.h"
 #include "ui_mainwindow.h"
 #include "wholefile.h"
 #include "windowrules.h"
@@ -34,7 +35,7 @@ const int stateLast = 28;
 const int stateCount = 16;
 const int registerCount = 29;
 
-void appendSample(VibroSeries& series, int key, float value)
+void appendSample(VibroSeries& series, quint64 key, float value)
 {
     series.keys.append(double(key));
     series.values.append(double(value));
@@ -52,6 +53,7 @@ MainWindow::MainWindow(QWidget* parent)
 {
     ui = new Ui_MainWindow;
     ui->setupUi(this);
+    notices = std::make_unique<RequestNotices>(statusBar(), [this](const QString& text) { log(text); });
 #ifdef TARVEX_EDITION_1_2
     ui->tabWidget->setCurrentIndex(2);
 #endif
@@ -249,21 +251,16 @@ void MainWindow::slotTimerTimeout()
     if (link->statusReadOutstanding())
         return;
     ++pollsSent;
-    ui->label_counter_state->setText(tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived));
+    ui->label_counter_state->setText(ModbusTexts::pollCounter(pollsSent, statusValuesReceived));
     readRegisters(stateFirst, stateCount, true);
 }
 
 void MainWindow::readReady(const ModbusOutcome& outcome)
 {
-    if (outcome.kind == ModbusOutcome::Done) {
+    if (outcome.kind == ModbusOutcome::Done)
         showReadResult(outcome.unit.startAddress(), outcome.values());
-        return;
-    }
-    const QString text = ModbusTexts::failure(outcome);
-    if (text.isEmpty())
-        return;
-    statusBar()->showMessage(text, outcome.kind == ModbusOutcome::Refused ? 5000 : 3000);
-    log(text);
+    else
+        notices->show(outcome);
 }
 
 void MainWindow::showReadResult(int startAddress, QList<quint16> values)
@@ -358,27 +355,17 @@ quint64 MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
-    if (outcome.kind == ModbusOutcome::Done) {
+    if (outcome.kind == ModbusOutcome::Done)
         writeSucceeded = true;
-        statusBar()->showMessage(tr("Успешно!"), 3000);
-        return;
-    }
-    const QString text = ModbusTexts::failure(outcome);
-    if (text.isEmpty())
-        return;
-    statusBar()->showMessage(text, 3000);
-    log(text);
+    notices->show(outcome);
 }
 
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
-    if (!modbusConnected() || writePassRunning)
-        return;
-    writePassRunning = true;
-    ui->pushButtonCfgWrite->setEnabled(false);
-    statusBar()->clearMessage();
     ConfigWritePass pass;
     pass.table = ui->tableCfg;
+    pass.writeButton = ui->pushButtonCfgWrite;
+    pass.notices = notices.get();
 #ifndef TARVEX_EDITION_1_2
     pass.measurementModeWarningParent = this;
 #endif
@@ -387,14 +374,8 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
         link->waitFor(writeRegistersRaw(address, {value}));
         return writeSucceeded;
     };
-    pass.reportRejectedValue = [this](const QString& message) {
-        statusBar()->showMessage(message, 3000);
-        log(message);
-    };
-    if (pass.run())
-        readRegisters(configFirst, configCount);
-    writePassRunning = false;
-    ui->pushButtonCfgWrite->setEnabled(ui->pushButtonCfgRead->isEnabled());
+    pass.readBack = [this] { readRegisters(configFirst, configCount); };
+    pass.runOnce(writePassRunning);
 }
 
 void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
 #include "dragzoom.h"
 #include "modbuslink.h"
 #include "vibroseries.h"
@@ -15,6 +17,7 @@
 class QModbusClient;
 class QMouseEvent;
 class QTableWidgetItem;
+class RequestNotices;
 class Ui_MainWindow;
 
 // The main window of the earlier editions 1.2.1 and 1.2 (the latter built with
@@ -66,8 +69,11 @@ private:
     QStringList regDescriptions;
     bool writeSucceeded = false;
     bool writeFinished = false;
-    int pollsSent = 0;
-    int statusValuesReceived = 0;
+    // At the line's pace a 32-bit count of received values runs out within a week.
+    quint64 pollsSent = 0;
+    quint64 statusValuesReceived = 0;
+    // Lets a test start the counters where 32 bits would run out.
+    friend struct PollCounterSeam;
     bool dragging = false;
     QPoint pressPos;
     // The drag axes' ranges and scales at the right-button press.
@@ -76,6 +82,8 @@ private:
     VibroSeries velocitySeries;
     VibroSeries displacementSeries;
     Ui_MainWindow* ui = nullptr;
+    // The status bar and the log, for what became of each request.
+    std::unique_ptr<RequestNotices> notices;
     // A pass waits in the event loop; a click that arrives meanwhile must not start another.
     bool writePassRunning = false;
 };

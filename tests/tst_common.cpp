@@ -79,6 +79,8 @@ private slots:
     void textsFromReply();
     void outcomeTexts_data();
     void outcomeTexts();
+    void pollCounter_data();
+    void pollCounter();
 
     void descriptionFile_data();
     void descriptionFile();
@@ -334,26 +336,41 @@ void TestCommon::outcomeTexts_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("isWrite");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("read done") << int(ModbusOutcome::Done) << false << "";
-    QTest::newRow("write dropped") << int(ModbusOutcome::Dropped) << true << "";
-    QTest::newRow("read refused") << int(ModbusOutcome::Refused) << false << "Ошибка чтения: why";
-    QTest::newRow("write refused") << int(ModbusOutcome::Refused) << true << "Ошибка записи 4: why";
-    QTest::newRow("read failed") << int(ModbusOutcome::Failed) << false << "Ошибка чтения 2: why (code: 0x5)";
-    QTest::newRow("write given up") << int(ModbusOutcome::GivenUp) << true << "Ошибка записи 2: why (Modbus exception: 0xff)";
+    QTest::addColumn<QString>("failure");
+    // What the window shows and logs: the failure's text unless told otherwise.
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<int>("durationMs");
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("read done") << int(ModbusOutcome::Done) << false << "" << "" << 0 << false;
+    QTest::newRow("write done") << int(ModbusOutcome::Done) << true << "" << "Успешно!" << 3000 << false;
+    QTest::newRow("read dropped") << int(ModbusOutcome::Dropped) << false << "" << "" << 0 << false;
+    QTest::newRow("write dropped") << int(ModbusOutcome::Dropped) << true << "" << "" << 0 << false;
+    QTest::newRow("read refused") << int(ModbusOutcome::Refused) << false << "Ошибка чтения: why" << "" << 5000 << true;
+    QTest::newRow("write refused") << int(ModbusOutcome::Refused) << true << "Ошибка записи 4: why" << "" << 3000 << true;
+    QTest::newRow("read failed") << int(ModbusOutcome::Failed) << false << "Ошибка чтения 2: why (code: 0x5)" << ""
+                                 << 3000 << true;
+    QTest::newRow("read given up") << int(ModbusOutcome::GivenUp) << false << "Ошибка чтения 2: why (code: 0x5)"
+                                   << "" << 3000 << true;
+    QTest::newRow("write given up") << int(ModbusOutcome::GivenUp) << true
+                                    << "Ошибка записи 2: why (Modbus exception: 0xff)" << "" << 3000 << true;
     QTest::newRow("read mismatch")
         << int(ModbusOutcome::Mismatch) << false
-        << "Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: 13 с адреса 0, получено: 14 с адреса 0)";
+        << "Ошибка чтения 3: ответ не соответствует запросу (запрошено регистров: 13 с адреса 0, получено: 14 с адреса 0)"
+        << "" << 3000 << true;
     QTest::newRow("write mismatch")
         << int(ModbusOutcome::Mismatch) << true
-        << "Ошибка записи 3: ответ не соответствует запросу (записано регистров: 13 с адреса 0, подтверждено: 14 с адреса 0)";
+        << "Ошибка записи 3: ответ не соответствует запросу (записано регистров: 13 с адреса 0, подтверждено: 14 с адреса 0)"
+        << "" << 3000 << true;
 }
 
 void TestCommon::outcomeTexts()
 {
     QFETCH(int, kind);
     QFETCH(bool, isWrite);
-    QFETCH(QString, expected);
+    QFETCH(QString, failure);
+    QFETCH(QString, shown);
+    QFETCH(int, durationMs);
+    QFETCH(bool, logged);
     ModbusOutcome outcome;
     outcome.kind = ModbusOutcome::Kind(kind);
     outcome.isWrite = isWrite;
@@ -363,7 +380,31 @@ void TestCommon::outcomeTexts()
     outcome.requestedCount = 13;
     outcome.receivedStart = 0;
     outcome.receivedCount = 14;
-    QCOMPARE(ModbusTexts::failure(outcome), expected);
+    QCOMPARE(ModbusTexts::failure(outcome), failure);
+    const ModbusTexts::Notice notice = ModbusTexts::notice(outcome);
+    QCOMPARE(notice.text, shown.isEmpty() ? failure : shown);
+    if (!notice.text.isEmpty()) {
+        QCOMPARE(notice.durationMs, durationMs);
+        QCOMPARE(notice.logged, logged);
+    }
+}
+
+void TestCommon::pollCounter_data()
+{
+    QTest::addColumn<quint64>("sent");
+    QTest::addColumn<quint64>("received");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("start") << quint64(0) << quint64(0) << "Счетчик: 0/0";
+    QTest::newRow("past 2^31") << (quint64(1) << 31) << (quint64(1) << 31) + 16 << "Счетчик: 2147483648/2147483664";
+    QTest::newRow("past 2^32") << (quint64(1) << 32) + 1 << (quint64(1) << 40) << "Счетчик: 4294967297/1099511627776";
+}
+
+void TestCommon::pollCounter()
+{
+    QFETCH(quint64, sent);
+    QFETCH(quint64, received);
+    QFETCH(QString, label);
+    QCOMPARE(ModbusTexts::pollCounter(sent, received), label);
 }
 
 void TestCommon::descriptionFile_data()

@@ -7,9 +7,11 @@
 #include <QFileInfo>
 #include <QSerialPort>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "modbustexts.h"
+#include "pollcounterseam.h"
 #include "window12.h"
 
 namespace {
@@ -98,6 +100,8 @@ private slots:
     void exportWritesSamples();
     void failedReadShownAndLogged_data();
     void failedReadShownAndLogged();
+    void heldThreadIsNoTimeOfTheMaster();
+    void countersPast32Bits();
     void invalidSlaveAddressSendsNothing_data();
     void invalidSlaveAddressSendsNothing();
     void writesTickedRowsInOrder_data();
@@ -379,6 +383,64 @@ void TestLink12::failedReadShownAndLogged()
     QCOMPARE(t.messageDuration(), 3000);
     QCOMPARE(t.logTexts(), shown);
     QCOMPARE(t.cfgValue(4), QStringLiteral("kept"));
+}
+
+// The thread held up for 1.6 s (as by a long export) just after a state read went out to a
+// sensor that leaves it unanswered: that time was none of the master's, so what is reported
+// is the master's own time-out, and the link stays up.
+void TestLink12::heldThreadIsNoTimeOfTheMaster()
+{
+    Window12 t;
+    QVERIFY(ready(t));
+    StatusMessages messages(t.window->statusBar());
+    const auto stateReadsWith = [&](const QString& action) {
+        return Journal::only(t.link.journal(), [&](const Request& r) { return Journal::isStateRead(r) && r.action == action; })
+            .size();
+    };
+    // Both tries of one read go unanswered.
+    QVERIFY(t.link.command(QStringLiteral("silent 3 13 2")));
+    t.tabs->setCurrentIndex(1);
+    QMetaObject::invokeMethod(t.window.get(), "slotTimerTimeout");
+    t.tabs->setCurrentIndex(0);
+    QTRY_VERIFY_WITH_TIMEOUT(stateReadsWith(QStringLiteral("silent")) > 0, 5000);
+    QThread::msleep(1600);
+    QTRY_VERIFY_WITH_TIMEOUT(!startingWith(t.logTexts(), QStringLiteral("Ошибка")).isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.modbusLink()->statusReadOutstanding(), 5000);
+
+    QCOMPARE(stateReadsWith(QStringLiteral("silent")), 2);
+    const QStringList failures = startingWith(t.logTexts(), QStringLiteral("Ошибка"));
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures.first().startsWith(QStringLiteral("Ошибка чтения 2: "))
+            && failures.first().endsWith(QStringLiteral(" (code: 0x5)"))
+            && !failures.first().contains(QStringLiteral("ответ не получен")),
+        qPrintable(failures.first()));
+    QCOMPARE(startingWith(messages.shown(), QStringLiteral("Ошибка")), failures);
+    QVERIFY(t.linkConnected());
+    QCOMPARE(t.openButton->text(), QStringLiteral("Отключиться"));
+    QVERIFY(t.readButton->isEnabled());
+
+    // The poll goes on at its period.
+    t.tabs->setCurrentIndex(1);
+    QTRY_VERIFY_WITH_TIMEOUT(stateReadsWith(QStringLiteral("ok")) >= 2, 10000);
+    QVERIFY(t.linkConnected());
+}
+
+// Past 2^31 polls and 2^32 values the counters go on counting, and the label says so.
+void TestLink12::countersPast32Bits()
+{
+    Window12 t;
+    QVERIFY(ready(t));
+    const quint64 sentBefore = (quint64(1) << 31) - 1;
+    const quint64 receivedBefore = (quint64(1) << 32) - 10;
+    PollCounterSeam::set(*t.window, sentBefore, receivedBefore);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(t.poll());
+    quint64 sent = 0;
+    quint64 received = 0;
+    QVERIFY2(PollCounterSeam::read(t.counter->text(), sent, received), qPrintable(t.counter->text()));
+    // The label is set as a poll goes out: two polls of 16 values each are in by the third.
+    QCOMPARE(sent, sentBefore + 3);
+    QCOMPARE(received, receivedBefore + 2 * 16);
 }
 
 void TestLink12::invalidSlaveAddressSendsNothing_data()
