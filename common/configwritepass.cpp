@@ -67,9 +67,9 @@ bool ConfigWritePass::run()
             const int scale = rows[i] == scaledRegisterRow ? 10 : 1;
             const QString text = table->item(rows[i], 2)->text();
             if (!CellValue::toRegister(text, scale, values[i])) {
-                notices->showLogged(ModbusTexts::writeValueRejected(
-                                        text, rows[i] - 1, CellValue::lowest(scale), CellValue::highest(scale)),
-                    3000);
+                const QString why = ModbusTexts::writeValueRejected(
+                    text, rows[i] - 1, CellValue::lowest(scale), CellValue::highest(scale));
+                notices->showLogged(why, 3000);
                 valuesOk = false;
             }
         }

@@ -53,7 +53,7 @@ Q_DECLARE_METATYPE(ModbusOutcome)
 // one status read outstanding; notices once that the line went away and takes the
 // master down outside the port's own signal; and gives a request up only once the master
 // had all the time its time-out and retries need. It reports outcomes, never from inside
-// the master's own signals, and shows or logs nothing itself.
+// the master's handling of a reply, and shows or logs nothing itself.
 class ModbusLink : public QObject
 {
     Q_OBJECT
@@ -84,9 +84,10 @@ public:
     // aborted; none of them is reported as a failure.
     void disconnectDevice();
 
-    // Queues a function-3 read of holding registers. `finished` reports the outcome: at
-    // once when the request is refused, otherwise from the event loop. A status read is refused silently (returns 0)
-    // while another status read is outstanding; otherwise returns the request's id.
+    // Queues a function-3 read of holding registers. `finished` reports the outcome, at
+    // once when the request is refused (behind any earlier outcome still on its way). A
+    // status read is refused silently (returns 0) while another status read is
+    // outstanding; otherwise returns the request's id.
     quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
     bool statusReadOutstanding() const;
 
