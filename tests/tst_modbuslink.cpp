@@ -47,6 +47,52 @@ QList<SensorLink::Request> configReads(LinkedWindow& t)
     return Journal::only(t.link.journal(), Journal::isConfigRead);
 }
 
+// Holds every modal box open for `holdMs`, as a person reading it would: `opened` runs when
+// a box shows, `closing` just before it is closed.
+class BoxHolder
+{
+public:
+    BoxHolder(int holdMs, std::function<void(QWidget*)> opened, std::function<void()> closing = {})
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [=] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                return;
+            if (modal != m_box) {
+                m_box = modal;
+                m_held.start();
+                opened(modal);
+                return;
+            }
+            if (m_held.elapsed() < holdMs)
+                return;
+            if (closing)
+                closing();
+            if (auto* dialog = qobject_cast<QDialog*>(modal))
+                dialog->done(QDialog::Accepted);
+        });
+        m_timer.start(20);
+    }
+
+private:
+    QTimer m_timer;
+    QPointer<QWidget> m_box;
+    QElapsedTimer m_held;
+};
+
+// Connected to the sensor, polling every 50 ms, and two state reads answered.
+bool pollingEvery50Ms(LinkedWindow& t)
+{
+    if (!t.start()) {
+        qWarning("%s", qPrintable(t.link.errorString()));
+        return false;
+    }
+    if (!t.connectToSensor())
+        return false;
+    t.period->setValue(50);
+    return QTest::qWaitFor([&] { return answeredStateReads(t).size() >= 2; }, 5000);
+}
+
 // Read and write errors go to the status bar and to the log with the same text.
 bool errorsShownAreLogged(const LinkedWindow& t, const StatusMessages& messages, QString& why)
 {
@@ -263,33 +309,12 @@ void TestModbusLink::unknownVersionWarnsOnceAndKeepsMap()
     // poll ticks on; none of their replies may open another one.
     t.modals.reset();
     QStringList boxes;
-    QPointer<QWidget> box;
-    bool asked = false;
-    QElapsedTimer held;
-    QTimer holder;
-    QObject::connect(&holder, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (modal != box) {
-            box = modal;
-            auto* message = qobject_cast<QMessageBox*>(modal);
-            boxes << modal->windowTitle() + QStringLiteral(" | ") + (message ? message->text() : QString());
-            asked = false;
-            held.start();
-        }
-        if (!asked) {
-            asked = true;
-            QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
-            QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
-            return;
-        }
-        if (held.elapsed() > 300) {
-            if (auto* dialog = qobject_cast<QDialog*>(modal))
-                dialog->done(QDialog::Accepted);
-        }
+    const BoxHolder holder(300, [&](QWidget* modal) {
+        auto* message = qobject_cast<QMessageBox*>(modal);
+        boxes << modal->windowTitle() + QStringLiteral(" | ") + (message ? message->text() : QString());
+        QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
+        QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
     });
-    holder.start(20);
 
     t.clickConnect(t.link.programPort());
     // The first reply, the two asked for under the box, and the re-read after it.
@@ -330,34 +355,23 @@ void TestModbusLink::warningBoxHoldsNothingUp()
     const int holdMs = 8000;
 
     QStringList boxes;
-    QPointer<QWidget> box;
-    QElapsedTimer held;
     int answeredAtOpen = -1;
     int answeredUnderBox = -1;
     QString valueAtOpen;
     QString valueAtClose;
     bool upAtClose = false;
-    QTimer holder;
-    QObject::connect(&holder, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
-            return;
-        if (modal != box) {
-            box = modal;
+    const BoxHolder holder(
+        holdMs,
+        [&](QWidget* modal) {
             boxes << modal->windowTitle();
-            held.start();
             answeredAtOpen = answeredStateReads(t).size();
             valueAtOpen = t.statusValue(3);
-        }
-        if (held.elapsed() < holdMs)
-            return;
-        answeredUnderBox = answeredStateReads(t).size() - answeredAtOpen;
-        valueAtClose = t.statusValue(3);
-        upAtClose = t.linkConnected() && t.openButton->text() == disconnectCaption && t.readButton->isEnabled();
-        if (auto* dialog = qobject_cast<QDialog*>(modal))
-            dialog->done(QDialog::Accepted);
-    });
-    holder.start(50);
+        },
+        [&] {
+            answeredUnderBox = answeredStateReads(t).size() - answeredAtOpen;
+            valueAtClose = t.statusValue(3);
+            upAtClose = t.linkConnected() && t.openButton->text() == disconnectCaption && t.readButton->isEnabled();
+        });
 
     t.clickConnect(t.link.programPort());
     QTRY_VERIFY_WITH_TIMEOUT(answeredUnderBox >= 0, 3 * holdMs);
@@ -682,10 +696,7 @@ void TestModbusLink::silentSensorKeepsOneReadOutstanding()
 void TestModbusLink::heldThreadIsNoTimeOfTheMaster()
 {
     LinkedWindow t;
-    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
-    QVERIFY(t.connectToSensor());
-    t.period->setValue(50);
-    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+    QVERIFY(pollingEvery50Ms(t));
     StatusMessages messages(t.window->statusBar());
     const auto silentReads = [&] {
         return Journal::only(stateReads(t), [](const SensorLink::Request& r) { return r.action == QLatin1String("silent"); });
@@ -733,10 +744,7 @@ void TestModbusLink::countersPast32Bits()
 void TestModbusLink::lineLossTakesLinkDown()
 {
     LinkedWindow t;
-    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
-    QVERIFY(t.connectToSensor());
-    t.period->setValue(50);
-    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+    QVERIFY(pollingEvery50Ms(t));
 
     StatusMessages messages(t.window->statusBar());
     int deviceErrors = 0;
@@ -778,10 +786,7 @@ void TestModbusLink::lineLossTakesLinkDown()
 void TestModbusLink::lineLossGivesOneMessage()
 {
     LinkedWindow t;
-    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
-    QVERIFY(t.connectToSensor());
-    t.period->setValue(50);
-    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= 2, 5000);
+    QVERIFY(pollingEvery50Ms(t));
     QVERIFY(t.link.command(QStringLiteral("delay 3 13 400")));
     QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(t.link.journal(), [](const SensorLink::Request& r) {
         return Journal::isStateRead(r) && r.action == QLatin1String("delayed");
