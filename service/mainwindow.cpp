@@ -24,7 +24,6 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
-#include "requestnotices.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget* parent)

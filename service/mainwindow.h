@@ -15,6 +15,7 @@
 #include "consolelines.h"
 
 #include "modbuslink.h"
+#include "requestnotices.h"
 
 class GraphDrawer;
 class QActionGroup;
@@ -23,7 +24,6 @@ class QKeyEvent;
 class QMenu;
 class QModbusClient;
 class QTableWidgetItem;
-class RequestNotices;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow

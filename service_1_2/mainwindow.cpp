@@ -17,7 +17,6 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
-#include "requestnotices.h"
 #include "ui_mainwindow.h"
 #include "wholefile.h"
 #include "windowrules.h"

@@ -12,12 +12,12 @@
 
 #include "dragzoom.h"
 #include "modbuslink.h"
+#include "requestnotices.h"
 #include "vibroseries.h"
 
 class QModbusClient;
 class QMouseEvent;
 class QTableWidgetItem;
-class RequestNotices;
 class Ui_MainWindow;
 
 // The main window of the earlier editions 1.2.1 and 1.2 (the latter built with
