@@ -31,6 +31,8 @@ ModbusLink::ModbusLink(QModbusClient* device, QObject* parent)
     , device(device)
 {
     qRegisterMetaType<ModbusOutcome>();
+    // Never earlier than its interval, so a tick never counts more time than has passed.
+    workTick.setTimerType(Qt::PreciseTimer);
     workTick.setInterval(workTickMs);
     connect(&workTick, &QTimer::timeout, this, &ModbusLink::countWorkTime);
     // Directly, inside the master's own call: a line that went away raises errors
@@ -140,13 +142,10 @@ void ModbusLink::waitFor(quint64 id)
 
 void ModbusLink::enqueue(const QString& slaveText, Request request)
 {
+    // An invalid address is refused in the request's turn, so that outcomes keep their order.
     QString problem;
-    if (!slaveAddress(slaveText, request.server, problem)) {
-        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
-        outcome.errorString = problem;
-        report(outcome);
-        return;
-    }
+    if (!slaveAddress(slaveText, request.server, problem))
+        request.refusal = problem;
     queue.enqueue(request);
     sendNext();
 }
@@ -159,6 +158,12 @@ void ModbusLink::sendNext()
 
 void ModbusLink::dispatch(const Request& request)
 {
+    if (!request.refusal.isEmpty()) {
+        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
+        outcome.errorString = request.refusal;
+        report(outcome);
+        return;
+    }
     QModbusReply* reply = nullptr;
     if (device) {
         reply = request.isWrite
@@ -199,10 +204,11 @@ void ModbusLink::onReplyFinished(QModbusReply* reply)
     const ModbusOutcome outcome = evaluate(onLine, *reply);
     // The master sends nothing more until its signal returns, so whatever this reports
     // reaches the handlers from the event loop: a handler that opens a message box must
-    // not hold the line up.
+    // not hold the line up. The next request goes to the master at once, and a refusal of
+    // it comes behind this outcome.
     inMasterSignal = true;
-    sendNext();
     report(outcome);
+    sendNext();
     inMasterSignal = false;
 }
 
@@ -247,7 +253,7 @@ void ModbusLink::countWorkTime()
 {
     if (!haveOnLine)
         return;
-    workedMs += std::min<qint64>(sinceWorkTick.restart(), longestCountedGapMs);
+    workedMs += std::min<qint64>(sinceWorkTick.restart(), workTickMs);
     if (workedMs < givenUpAfterMs())
         return;
     // A working master always ends a request within its time-out and retries; one that
@@ -311,6 +317,7 @@ void ModbusLink::detachOnLine()
 
 void ModbusLink::dropAll()
 {
+    settleUndelivered();
     QList<Request> dropped;
     if (haveOnLine)
         dropped << onLine;
@@ -319,6 +326,29 @@ void ModbusLink::dropAll()
         dropped << queue.dequeue();
     for (const Request& request : std::as_const(dropped))
         report(outcomeFor(request, ModbusOutcome::Dropped));
+}
+
+// The connection ends: what still waits for the event loop is reported now, in order. An
+// answer to a read decides nothing once its line is gone, as the read on the line does not,
+// and is dropped; a write that the sensor took stays done, and the link's own verdicts
+// (refused, given up) stand.
+void ModbusLink::settleUndelivered()
+{
+    while (!undelivered.isEmpty()) {
+        ModbusOutcome outcome = undelivered.dequeue();
+        const bool answer = outcome.kind == ModbusOutcome::Done || outcome.kind == ModbusOutcome::Failed
+            || outcome.kind == ModbusOutcome::Mismatch;
+        if (answer && !outcome.isWrite) {
+            ModbusOutcome dropped;
+            dropped.kind = ModbusOutcome::Dropped;
+            dropped.id = outcome.id;
+            dropped.statusRead = outcome.statusRead;
+            dropped.requestedStart = outcome.requestedStart;
+            dropped.requestedCount = outcome.requestedCount;
+            outcome = dropped;
+        }
+        emit finished(outcome);
+    }
 }
 
 void ModbusLink::report(const ModbusOutcome& outcome)

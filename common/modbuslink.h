@@ -62,11 +62,13 @@ public:
     // Added to the master's own time-out and retries before a request on the line is
     // given up; a master that works always finishes well within it.
     static constexpr int givenUpMarginMs = 1000;
-    // How often the time of the request on the line is counted; a longer gap between two
-    // counts is a thread held up (a long export, a blocking sleep), in which the master's
-    // timers did not run either, and counts as one gap of this length at most.
-    static constexpr int workTickMs = 50;
-    static constexpr int longestCountedGapMs = 2 * workTickMs;
+    // How often the time of the request on the line is counted. A longer gap between two
+    // counts is a thread held up, in one long block (an export, a blocking sleep) or in
+    // every turn of its event loop, and counts as one tick: each try of the master costs
+    // it a few turns beyond its time-out, so a busy turn counted in full runs ahead of it.
+    // A stuck master is given up after givenUpAfterMs() / workTickMs ticks, at most one a
+    // turn of the event loop.
+    static constexpr int workTickMs = 20;
 
     // Works on `device`, which stays the caller's; the link is usually its child.
     explicit ModbusLink(QModbusClient* device, QObject* parent = nullptr);
@@ -81,13 +83,15 @@ public:
     // error text when it fails.
     bool connectDevice();
     // Disconnects the master. Requests not yet sent are dropped and the one on the line is
-    // aborted; none of them is reported as a failure.
+    // aborted; none of them is reported as a failure. What was still on its way to the
+    // handlers is reported first (see settleUndelivered), so nothing of this connection
+    // reaches them after the next connect.
     void disconnectDevice();
 
-    // Queues a function-3 read of holding registers. `finished` reports the outcome, at
-    // once when the request is refused (behind any earlier outcome still on its way). A
-    // status read is refused silently (returns 0) while another status read is
-    // outstanding; otherwise returns the request's id.
+    // Queues a function-3 read of holding registers. `finished` reports the outcome, in
+    // the order of the requests: a refused request is reported when its turn comes, at
+    // once when nothing is ahead of it. A status read is refused silently (returns 0)
+    // while another status read is outstanding; otherwise returns the request's id.
     quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
     bool statusReadOutstanding() const;
 
@@ -119,6 +123,8 @@ private:
         bool isWrite = false;
         bool statusRead = false;
         int server = 0;
+        // Why the request may not go out (an invalid slave address), reported in its turn.
+        QString refusal;
         int start = 0;
         QList<quint16> values; // writes
         int count = 0;
@@ -135,6 +141,7 @@ private:
     void takeLinkDown();
     void detachOnLine();
     void dropAll();
+    void settleUndelivered();
     void report(const ModbusOutcome& outcome);
     void deliverNext();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;

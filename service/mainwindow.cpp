@@ -291,7 +291,9 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
                 versionCheckPending = false;
                 firmwareVersion = qint16(value);
                 checkDeviceVersion(firmwareVersion);
-                readRegisters(addressRegConfigStart, quint16(configRegCount));
+                // Its warning box runs an event loop, in which the line may have gone.
+                if (modbusConnected())
+                    readRegisters(addressRegConfigStart, quint16(configRegCount));
             }
         } else if (address >= addressRegStateStart && address <= addressRegStateEnd) {
             pairingWord = (pairingWord & 0xffff0000u) | value;

@@ -1,8 +1,10 @@
 // The shared Modbus link on Qt's real RTU master against the simulated sensor, without a
 // window: what goes out on the line, in which order, and which outcome each request gets.
 
+#include "beforequeuedcall.h"
 #include "modbuslink.h"
 #include "sensorlink.h"
+#include "steadyload.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -14,6 +16,7 @@
 #include <QTest>
 #include <QVariant>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -46,9 +49,14 @@ private slots:
     void requestsGoOutOneAtATime();
     void disconnectDropsEverythingSilently();
     void lineLossIsReportedOnce();
+    void refusalKeepsItsPlaceInOrder_data();
+    void refusalKeepsItsPlaceInOrder();
     void handlerWithEventLoopHoldsNothingUp();
+    void stuckMasterIsGivenUp_data();
     void stuckMasterIsGivenUp();
     void lossQueuedBeforeReconnectLeavesItAlone();
+    void earlierConnectionsOutcomeAfterReconnect_data();
+    void earlierConnectionsOutcomeAfterReconnect();
 
 private:
     bool open(const QStringList& simArgs = {});
@@ -314,10 +322,45 @@ void TestLink::handlerWithEventLoopHoldsNothingUp()
     QCOMPARE(seen(m_sensor->journal()).mid(0, 3), (QStringList {"3@0:ok", "3@13:ok", "16@4:ok"}));
 }
 
+void TestLink::refusalKeepsItsPlaceInOrder_data()
+{
+    QTest::addColumn<QString>("slave");
+    QTest::addColumn<int>("start");
+    QTest::newRow("refused by the master") << "1" << -1;
+    QTest::newRow("refused for its slave address") << "0" << 0;
+}
+
+// A request refused at once is reported in its place: after the outcome of the request
+// before it, which the sensor answers late.
+void TestLink::refusalKeepsItsPlaceInOrder()
+{
+    QFETCH(QString, slave);
+    QFETCH(int, start);
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 0 200 1")));
+    const quint64 answered = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 refused = m_link->read(slave, start, 13);
+    QCOMPARE(outcomeOf(refused).kind, ModbusOutcome::Refused);
+    QCOMPARE(m_outcomes.size(), 2);
+    QCOMPARE(m_outcomes.at(0).id, answered);
+    QCOMPARE(m_outcomes.at(0).kind, ModbusOutcome::Done);
+    QCOMPARE(m_outcomes.at(1).id, refused);
+}
+
+void TestLink::stuckMasterIsGivenUp_data()
+{
+    QTest::addColumn<int>("busyMs");
+    QTest::newRow("idle thread") << 0;
+    QTest::newRow("thread busy 60 ms every turn") << 60;
+}
+
 // A master that never finishes a request, although the event loop runs, is given up once
-// it had the whole bound, and taken down: nothing it still holds may go out later.
+// it had the whole bound, and taken down: nothing it still holds may go out later. Time
+// is counted in ticks of ModbusLink::workTickMs, at most one a turn of the event loop, so
+// with a busy thread the bound is that many turns.
 void TestLink::stuckMasterIsGivenUp()
 {
+    QFETCH(int, busyMs);
     QVERIFY2(open(), qPrintable(m_sensor->errorString()));
     QSignalSpy lost(m_link.get(), &ModbusLink::lineLost);
     // Its port's signals never reach it: what it writes is never known to be written, and
@@ -325,16 +368,25 @@ void TestLink::stuckMasterIsGivenUp()
     QSerialPort* port = m_master->findChild<QSerialPort*>();
     QVERIFY(port);
     port->blockSignals(true);
+    SteadyLoad load(busyMs);
+    if (busyMs > 0)
+        load.start();
     QElapsedTimer clock;
     clock.start();
     const quint64 stuck = m_link->read(QStringLiteral("1"), 0, 13);
     const quint64 behind = m_link->write(QStringLiteral("1"), 4, {9});
-    const ModbusOutcome outcome = outcomeOf(stuck);
+    const int ticks = m_link->givenUpAfterMs() / ModbusLink::workTickMs;
+    const int bound = ticks * std::max(ModbusLink::workTickMs, busyMs + 10);
+    (void)QTest::qWaitFor([&] { return !m_link->outstanding(stuck); }, 3 * bound + 5000);
     const qint64 took = clock.elapsed();
+    load.stop();
+    const ModbusOutcome outcome = outcomeOf(stuck);
     QCOMPARE(outcome.kind, ModbusOutcome::GivenUp);
     QCOMPARE(outcome.error, QModbusDevice::TimeoutError);
     QCOMPARE(outcome.errorString, QStringLiteral("ответ не получен за %1 мс").arg(m_link->givenUpAfterMs()));
     QVERIFY2(took >= m_link->givenUpAfterMs(), qPrintable(QString::number(took)));
+    // Generous for a loaded machine: twice the stated bound and a second more.
+    QVERIFY2(took <= 2 * bound + 1000, qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(took).arg(bound)));
     QCOMPARE(outcomeOf(behind).kind, ModbusOutcome::Dropped);
     QVERIFY(lost.count() == 1 || lost.wait(5000));
     QVERIFY(!m_link->connected());
@@ -362,6 +414,51 @@ void TestLink::lossQueuedBeforeReconnectLeavesItAlone()
     QCOMPARE(read.kind, ModbusOutcome::Done);
     QVERIFY(m_link->connected());
     QCOMPARE(lost.count(), 0);
+}
+
+void TestLink::earlierConnectionsOutcomeAfterReconnect_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::addColumn<int>("kind");
+    // An answer to a read decides nothing once its line is gone; a write that the sensor
+    // took is never reported as failed.
+    QTest::newRow("a status read answered") << false << int(ModbusOutcome::Dropped);
+    QTest::newRow("a write answered") << true << int(ModbusOutcome::Done);
+}
+
+// The user disconnects and connects again in the one turn between an answer and its
+// report: the outcome is settled before the new connection, and holds nothing up there.
+void TestLink::earlierConnectionsOutcomeAfterReconnect()
+{
+    QFETCH(bool, write);
+    QFETCH(int, kind);
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    quint64 id = 0;
+    bool reconnected = false;
+    bool heldUpOnNewLine = true;
+    QList<ModbusOutcome> afterReconnect;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (reconnected)
+            afterReconnect << o;
+    });
+    const BeforeQueuedCall reconnect(m_link.get(), [&] {
+        m_link->disconnectDevice();
+        reconnected = m_link->connectDevice();
+        heldUpOnNewLine = m_link->statusReadOutstanding() || m_link->outstanding(id);
+    });
+    id = write ? m_link->write(QStringLiteral("1"), 4, {9}) : m_link->read(QStringLiteral("1"), 13, 16, true);
+    QTRY_VERIFY_WITH_TIMEOUT(reconnect.ran(), 5000);
+    QVERIFY(reconnected);
+    QVERIFY(!heldUpOnNewLine);
+    QCOMPARE(int(outcomeOf(id).kind), kind);
+
+    // Whatever was still queued runs before the new line's first outcome.
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->connected(), 5000);
+    const quint64 next = m_link->read(QStringLiteral("1"), 13, 16, true);
+    QVERIFY(next != 0);
+    QCOMPARE(outcomeOf(next).kind, ModbusOutcome::Done);
+    QCOMPARE(afterReconnect.size(), 1);
+    QCOMPARE(afterReconnect.first().id, next);
 }
 
 QTEST_MAIN(TestLink)

@@ -3,15 +3,18 @@
 // samples and the plot, the text export, the write pass, and what failures show.
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPort>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
 
 #include "modbustexts.h"
 #include "pollcounterseam.h"
+#include "steadyload.h"
 #include "window12.h"
 
 namespace {
@@ -101,6 +104,8 @@ private slots:
     void failedReadShownAndLogged_data();
     void failedReadShownAndLogged();
     void heldThreadIsNoTimeOfTheMaster();
+    void steadyLoadLeavesTimeOutToMaster_data();
+    void steadyLoadLeavesTimeOutToMaster();
     void countersPast32Bits();
     void invalidSlaveAddressSendsNothing_data();
     void invalidSlaveAddressSendsNothing();
@@ -423,6 +428,63 @@ void TestLink12::heldThreadIsNoTimeOfTheMaster()
     t.tabs->setCurrentIndex(1);
     QTRY_VERIFY_WITH_TIMEOUT(stateReadsWith(QStringLiteral("ok")) >= 2, 10000);
     QVERIFY(t.linkConnected());
+}
+
+void TestLink12::steadyLoadLeavesTimeOutToMaster_data()
+{
+    QTest::addColumn<int>("busyMs");
+    QTest::newRow("60 ms a turn") << 60;
+    QTest::newRow("90 ms a turn") << 90;
+    QTest::newRow("150 ms a turn") << 150;
+}
+
+// The thread busy for a while in every turn of its event loop while the sensor leaves
+// state reads unanswered: what the window shows is still the master's own time-out, the
+// link stays up, and the poll goes on once the load is over.
+void TestLink12::steadyLoadLeavesTimeOutToMaster()
+{
+    QFETCH(int, busyMs);
+    Window12 t;
+    QVERIFY(ready(t));
+    StatusMessages messages(t.window->statusBar());
+    QSignalSpy lost(t.modbusLink(), &ModbusLink::lineLost);
+    const auto answeredStateReads = [&] {
+        return Journal::only(t.link.journal(), [](const Request& r) {
+            return Journal::isStateRead(r) && r.action == QLatin1String("ok");
+        }).size();
+    };
+    QVERIFY(t.link.command(QStringLiteral("silent 3 13")));
+    t.period->setValue(1);
+    t.tabs->setCurrentIndex(1);
+
+    SteadyLoad load(busyMs);
+    load.start();
+    QElapsedTimer loaded;
+    loaded.start();
+    bool stayedUp = true;
+    (void)runUntil(
+        [&] {
+            stayedUp = stayedUp && t.linkConnected();
+            return loaded.elapsed() >= 9000;
+        },
+        20000);
+    load.stop();
+    QVERIFY(t.link.command(QStringLiteral("clear")));
+    const int answered = answeredStateReads();
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads() >= answered + 3, 15000);
+
+    const QStringList failures = startingWith(t.logTexts(), QStringLiteral("Ошибка"));
+    QVERIFY(!failures.isEmpty());
+    for (const QString& text : failures) {
+        QVERIFY2(text.startsWith(QStringLiteral("Ошибка чтения 2: ")) && text.endsWith(QStringLiteral(" (code: 0x5)"))
+                && !text.contains(QStringLiteral("ответ не получен")),
+            qPrintable(text));
+    }
+    QCOMPARE(startingWith(messages.shown(), QStringLiteral("Ошибка")), failures);
+    QVERIFY(stayedUp);
+    QCOMPARE(lost.count(), 0);
+    QVERIFY(t.linkConnected());
+    QCOMPARE(t.openButton->text(), QStringLiteral("Отключиться"));
 }
 
 // Past 2^31 polls and 2^32 values the counters go on counting, and the label says so.

@@ -9,14 +9,17 @@
 #include <QModbusRtuSerialMaster>
 #include <QPointer>
 #include <QSerialPort>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
 #include <sys/resource.h>
 
+#include "beforequeuedcall.h"
 #include "linkedwindow.h"
 #include "modbustexts.h"
 #include "pollcounterseam.h"
+#include "steadyload.h"
 
 namespace {
 const QString connectCaption = QStringLiteral("Подключиться");
@@ -151,6 +154,8 @@ private slots:
     void versionCheckedOnEveryConnect();
     void unknownVersionWarnsOnceAndKeepsMap();
     void warningBoxHoldsNothingUp();
+    void lineLostUnderWarningBox();
+    void reconnectBeforeFirstReplyIsHandled();
     void statusPollDecodesState();
     void valuesFollowTheirDescriptions();
     void tablesWithoutFileTakeNoValues();
@@ -161,6 +166,8 @@ private slots:
     void failedReadDecodesNothing();
     void silentSensorKeepsOneReadOutstanding();
     void heldThreadIsNoTimeOfTheMaster();
+    void steadyLoadLeavesTimeOutToMaster_data();
+    void steadyLoadLeavesTimeOutToMaster();
     void countersPast32Bits();
     void lineLossTakesLinkDown();
     void lineLossGivesOneMessage();
@@ -386,6 +393,79 @@ void TestModbusLink::warningBoxHoldsNothingUp()
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(messages.startingWith(QStringLiteral("Ошибка")).isEmpty(), qPrintable(messages.shown().join('\n')));
     QCOMPARE(t.logTexts(), QStringList());
+}
+
+// The line goes away while the warning that no register table fits the firmware is open.
+// The loss is handled under the box; once the box is closed, nothing is asked of the
+// closed line and nothing more is shown or logged.
+void TestModbusLink::lineLostUnderWarningBox()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start({"--version", "15"}), qPrintable(t.link.errorString()));
+    t.modals.reset();
+    StatusMessages messages(t.window->statusBar());
+    int boxes = 0;
+    bool lostUnderBox = false;
+    int shownAtClose = -1;
+    int loggedAtClose = -1;
+    const BoxHolder holder(
+        2000,
+        [&](QWidget*) {
+            ++boxes;
+            t.link.cutLine();
+        },
+        [&] {
+            lostUnderBox = t.openButton->text() == connectCaption && !t.linkConnected();
+            shownAtClose = messages.shown().size();
+            loggedAtClose = t.logTexts().size();
+        });
+
+    t.clickConnect(t.link.programPort());
+    QTRY_VERIFY_WITH_TIMEOUT(shownAtClose >= 0, 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QApplication::activeModalWidget(), 5000);
+    // Let anything that would still report reach the window.
+    QTest::qWait(500);
+    QCOMPARE(boxes, 1);
+    QVERIFY(lostUnderBox);
+    QCOMPARE(t.openButton->text(), connectCaption);
+    QVERIFY(!t.readButton->isEnabled());
+    QVERIFY2(messages.shown().size() == shownAtClose, qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QVERIFY2(t.logTexts().size() == loggedAtClose, qPrintable(t.logTexts().join(QLatin1String(" / "))));
+    QVERIFY2(messages.startingWith(QStringLiteral("Ошибка")).isEmpty(), qPrintable(messages.shown().join(QLatin1String(" / "))));
+    QVERIFY2(t.logStartingWith(QStringLiteral("Ошибка")).isEmpty(), qPrintable(t.logTexts().join(QLatin1String(" / "))));
+}
+
+// The user disconnects from a sensor with firmware 11 and connects to one with firmware 14
+// before the first sensor's configuration reply has reached the window: that reply is not
+// handled on the new connection, and the window takes the new sensor's register map.
+void TestModbusLink::reconnectBeforeFirstReplyIsHandled()
+{
+    LinkedWindow t;
+    QVERIFY2(t.start({"--version", "11"}), qPrintable(t.link.errorString()));
+    SensorLink second;
+    QVERIFY2(second.start({"--version", "14"}), qPrintable(second.errorString()));
+    t.period->setValue(50);
+    auto* link = t.window->findChild<ModbusLink*>();
+    QVERIFY(link);
+    const BeforeQueuedCall reconnect(link, [&] {
+        t.clickDisconnect();
+        t.clickConnect(second.programPort());
+    });
+
+    t.clickConnect(t.link.programPort());
+    QTRY_VERIFY_WITH_TIMEOUT(reconnect.ran(), 5000);
+    QVERIFY(t.linkConnected());
+    QTRY_VERIFY_WITH_TIMEOUT(Journal::only(second.journal(), Journal::isConfigRead).size() >= 2, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(2), QStringLiteral("14"), 5000);
+    QCOMPARE(t.status->rowCount(), 19);
+    QTRY_VERIFY_WITH_TIMEOUT(!Journal::only(second.journal(), Journal::isStateRead).isEmpty(), 5000);
+    const qint64 reread = Journal::only(second.journal(), Journal::isConfigRead).at(1).msec;
+    for (const SensorLink::Request& r : Journal::only(second.journal(), Journal::isStateRead)) {
+        if (r.msec > reread)
+            QCOMPARE(r.count, 34);
+    }
+    QCOMPARE(Journal::only(t.link.journal(), Journal::isConfigRead).size(), 1);
+    QVERIFY2(t.modals->seen().isEmpty(), qPrintable(t.modals->seen().join('\n')));
 }
 
 void TestModbusLink::statusPollDecodesState()
@@ -721,6 +801,57 @@ void TestModbusLink::heldThreadIsNoTimeOfTheMaster()
     QVERIFY(t.linkConnected());
     QCOMPARE(t.openButton->text(), disconnectCaption);
     QVERIFY(t.readButton->isEnabled());
+}
+
+void TestModbusLink::steadyLoadLeavesTimeOutToMaster_data()
+{
+    QTest::addColumn<int>("busyMs");
+    QTest::newRow("60 ms a turn") << 60;
+    QTest::newRow("90 ms a turn") << 90;
+    QTest::newRow("150 ms a turn") << 150;
+}
+
+// The thread busy for a while in every turn of its event loop (as a zoom dragged over a
+// long run keeps it) while the sensor leaves state reads unanswered: each of the master's
+// tries costs it a few turns, and what the window shows is still the master's own
+// time-out; the link stays up and the poll goes on once the load is over.
+void TestModbusLink::steadyLoadLeavesTimeOutToMaster()
+{
+    QFETCH(int, busyMs);
+    LinkedWindow t;
+    QVERIFY(pollingEvery50Ms(t));
+    StatusMessages messages(t.window->statusBar());
+    QSignalSpy lost(t.window->findChild<ModbusLink*>(), &ModbusLink::lineLost);
+    QVERIFY(t.link.command(QStringLiteral("silent 3 13")));
+
+    SteadyLoad load(busyMs);
+    load.start();
+    QElapsedTimer loaded;
+    loaded.start();
+    bool stayedUp = true;
+    (void)runUntil(
+        [&] {
+            stayedUp = stayedUp && t.linkConnected();
+            return loaded.elapsed() >= 9000;
+        },
+        20000);
+    load.stop();
+    QVERIFY(t.link.command(QStringLiteral("clear")));
+    const int answered = answeredStateReads(t).size();
+    QTRY_VERIFY_WITH_TIMEOUT(answeredStateReads(t).size() >= answered + 3, 15000);
+
+    const QStringList failures = t.logStartingWith(QStringLiteral("Ошибка"));
+    QVERIFY(!failures.isEmpty());
+    for (const QString& text : failures) {
+        QVERIFY2(text.startsWith(QStringLiteral("Ошибка чтения 2: ")) && text.endsWith(QStringLiteral(" (code: 0x5)"))
+                && !text.contains(QStringLiteral("ответ не получен")),
+            qPrintable(text));
+    }
+    QCOMPARE(messages.startingWith(QStringLiteral("Ошибка")), failures);
+    QVERIFY(stayedUp);
+    QCOMPARE(lost.count(), 0);
+    QVERIFY(t.linkConnected());
+    QCOMPARE(t.openButton->text(), disconnectCaption);
 }
 
 // Past 2^31 polls and 2^32 values the counters go on counting, and the label says so.
