@@ -122,8 +122,8 @@ private:
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;
-    // Lets a test start the counters where 32 bits would run out.
-    friend struct PollCounterSeam;
+    // Lets a test start the counters where 32 bits would run out, and hold the poll timer.
+    friend struct PollSeam;
     Ui_MainWindow* ui = nullptr;
     // The status bar and the log, for what became of each request.
     std::unique_ptr<RequestNotices> notices;

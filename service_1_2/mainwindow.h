@@ -72,8 +72,8 @@ private:
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;
-    // Lets a test start the counters where 32 bits would run out.
-    friend struct PollCounterSeam;
+    // Lets a test start the counters where 32 bits would run out, and hold the poll timer.
+    friend struct PollSeam;
     bool dragging = false;
     QPoint pressPos;
     // The drag axes' ranges and scales at the right-button press.

@@ -24,11 +24,10 @@
 
 #include <qcustomplot.h>
 
-#include "journal.h"
 #include "mainwindow.h"
 #include "modbuslink.h"
-#include "sensorlink.h"
-#include "windowtest.h"
+#include "pollseam.h"
+#include "sensorwindow.h"
 
 #ifdef TARVEX_EDITION_1_2
 constexpr bool isEdition12 = true;
@@ -53,28 +52,21 @@ inline QStringList deliveredNames()
     return names;
 }
 
-class Window12 : public RegisterTableCells
+class Window12 : public SensorWindow
 {
 public:
-    // Members are destroyed in reverse: the window goes first, the sensor and the
-    // program directory after it.
-    ProgramDirFixture dir{false};
-    SensorLink link;
-    std::unique_ptr<ModalWatcher> modals = std::make_unique<ModalWatcher>();
+    Window12()
+        : SensorWindow(false)
+    {
+    }
+
     std::unique_ptr<MainWindow> window;
 
-    QComboBox* ports = nullptr;
     QComboBox* speed = nullptr;
     QComboBox* parity = nullptr;
     QComboBox* stopBits = nullptr;
     QCheckBox* settings = nullptr;
-    QPushButton* openButton = nullptr;
-    QPushButton* readButton = nullptr;
-    QPushButton* writeButton = nullptr;
-    QLineEdit* slave = nullptr;
     QTabWidget* tabs = nullptr;
-    QSpinBox* period = nullptr;
-    QLabel* counter = nullptr;
     QCustomPlot* canvas = nullptr;
     QCheckBox* plotting = nullptr;
     QRadioButton* acceleration = nullptr;
@@ -98,7 +90,7 @@ public:
     }
 
     // The sensor first, then the window.
-    bool start(const QStringList& simArgs = {})
+    bool start(const QStringList& simArgs = {}) override
     {
         if (!link.start(simArgs)) {
             qWarning("%s", qPrintable(link.errorString()));
@@ -110,20 +102,11 @@ public:
     bool findWidgets()
     {
         MainWindow* w = window.get();
-        ports = w->findChild<QComboBox*>(QStringLiteral("comboBoxPorts"));
         speed = w->findChild<QComboBox*>(QStringLiteral("comboBoxSpeed"));
         parity = w->findChild<QComboBox*>(QStringLiteral("comboBoxParity"));
         stopBits = w->findChild<QComboBox*>(QStringLiteral("comboBoxStopBits"));
         settings = w->findChild<QCheckBox*>(QStringLiteral("checkBox_changeConnectionSettings"));
-        openButton = w->findChild<QPushButton*>(QStringLiteral("pushButtonOpenPort"));
-        readButton = w->findChild<QPushButton*>(QStringLiteral("pushButtonCfgRead"));
-        writeButton = w->findChild<QPushButton*>(QStringLiteral("pushButtonCfgWrite"));
-        slave = w->findChild<QLineEdit*>(QStringLiteral("lineEdiSlaveAddr"));
         tabs = w->findChild<QTabWidget*>(QStringLiteral("tabWidget"));
-        cfg = w->findChild<QTableWidget*>(QStringLiteral("tableCfg"));
-        status = w->findChild<QTableWidget*>(QStringLiteral("tableStatus"));
-        period = w->findChild<QSpinBox*>(QStringLiteral("spinBoxStatusTime"));
-        counter = w->findChild<QLabel*>(QStringLiteral("label_counter_state"));
         canvas = w->findChild<QCustomPlot*>(QStringLiteral("canvas"));
         plotting = w->findChild<QCheckBox*>(QStringLiteral("checkBox_need_to_plot"));
         acceleration = w->findChild<QRadioButton*>(QStringLiteral("radioButton_acceleration"));
@@ -134,29 +117,21 @@ public:
         clearButton = w->findChild<QPushButton*>(QStringLiteral("pushButton_clear_canvas"));
         exportButton = w->findChild<QPushButton*>(QStringLiteral("pushButton_export_data"));
         helpButton = w->findChild<QPushButton*>(QStringLiteral("pushButton_help"));
-        return ports && speed && parity && stopBits && settings && openButton && readButton && writeButton && slave
-            && tabs && cfg && status && period && counter && canvas && plotting && acceleration && velocity
-            && displacement && averageLabel && average && clearButton && exportButton && helpButton;
+        return findSharedWidgets(w) && speed && parity && stopBits && settings && tabs && canvas && plotting
+            && acceleration && velocity && displacement && averageLabel && average && clearButton && exportButton
+            && helpButton;
     }
 
-    // The port list is filled once at start-up; the test's pty is added to it.
-    void clickConnect(const QString& port)
-    {
-        ports->addItem(port);
-        ports->setCurrentIndex(ports->count() - 1);
-        QTest::mouseClick(openButton, Qt::LeftButton);
-    }
+    QMainWindow* mainWindow() const override { return window.get(); }
 
-    // Connects to the sensor and waits for the configuration block.
-    bool connectToSensor()
+    // Connects to the sensor and waits for the configuration block, read once.
+    bool connectToSensor() override
     {
+        const int before = configReads().size();
         clickConnect(link.programPort());
-        return QTest::qWaitFor([&] { return !cfgValue(1).isEmpty() && !cfgValue(13).isEmpty(); }, 10000);
+        return QTest::qWaitFor(
+            [&] { return configReads().size() > before && !cfgValue(1).isEmpty() && !cfgValue(13).isEmpty(); }, 10000);
     }
-
-    QModbusClient* master() const { return window->findChild<QModbusClient*>(); }
-    ModbusLink* modbusLink() const { return window->findChild<ModbusLink*>(); }
-    bool linkConnected() const { return master() && master()->state() == QModbusDevice::ConnectedState; }
 
     // One tick of the status timer with `tab` shown, and the wait for the read it sent.
     // The configuration tab is shown again at once, so that the timer's own ticks
@@ -169,18 +144,25 @@ public:
         return QTest::qWaitFor([&] { return !modbusLink()->statusReadOutstanding(); }, 10000);
     }
 
-    // How long the status bar keeps its current message, in ms (0: until replaced),
-    // read from the timer the status bar starts for it.
-    int messageDuration() const
+    // The period is in whole seconds, and the window polls only off the configuration tab.
+    void pollEvery(int ms) override
     {
-        const QTimer* timer = window->statusBar()->findChild<QTimer*>();
-        return timer && timer->isActive() ? timer->interval() : 0;
+        period->setValue(qMax(1, (ms + 500) / 1000));
+        tabs->setCurrentIndex(1);
     }
 
-    // The texts of log.txt, each line checked against "[HH:mm:ss.zzz] text".
-    QStringList logTexts(QStringList* malformed = nullptr) const
+    void stopPolls() override { tabs->setCurrentIndex(0); }
+
+    bool pollOnce() override { return poll(); }
+
+    void setPollCounters(quint64 pollsSent, quint64 statusValuesReceived) override
     {
-        static const QRegularExpression form(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] (.*)$"));
-        return logLineTexts(dir.readFile(QStringLiteral("log.txt")), form, malformed);
+        PollSeam::setCounters(*window, pollsSent, statusValuesReceived);
+    }
+
+protected:
+    QRegularExpression logLineForm() const override
+    {
+        return QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] (.*)$"));
     }
 };
