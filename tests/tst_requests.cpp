@@ -3,16 +3,15 @@
 // unanswered, poll counters past 32 bits, and a line that goes away. Built once per window.
 
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QModbusClient>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTableWidget>
 #include <QTest>
 #include <QThread>
-#include <QLabel>
-#include <QLineEdit>
 
 #include "modbuslink.h"
 #include "modbustexts.h"
