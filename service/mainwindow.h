@@ -37,10 +37,9 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Bounds of a write wait: the master's own time-out and retries, and a margin.
+    // The master's own time-out and retries.
     static constexpr int modbusTimeoutMs = 500;
     static constexpr int modbusRetries = 3;
-    static constexpr int writeWaitMarginMs = ModbusLink::givenUpMarginMs;
     // Limits of the console, which a device that never ends a line must not outgrow.
     static constexpr int consoleLineLimit = 4096;
     static constexpr int consoleBlockLimit = 10000;
