@@ -69,12 +69,15 @@ bool ModbusLink::connected() const
 bool ModbusLink::connectDevice()
 {
     ++connection;
-    linkLossQueued = false;
+    closedUntilConnect = false;
     return device && device->connectDevice();
 }
 
 void ModbusLink::disconnectDevice()
 {
+    // A request handed over in this turn of the event loop goes out from the master's own
+    // timer, which then fires on the closed port.
+    closedUntilConnect = true;
     dropAll();
     if (connected())
         device->disconnectDevice();
@@ -159,9 +162,7 @@ void ModbusLink::sendNext()
 void ModbusLink::dispatch(const Request& request)
 {
     if (!request.refusal.isEmpty()) {
-        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
-        outcome.errorString = request.refusal;
-        report(outcome);
+        report(refusalOf(request, request.refusal));
         return;
     }
     QModbusReply* reply = nullptr;
@@ -173,9 +174,7 @@ void ModbusLink::dispatch(const Request& request)
                 request.server);
     }
     if (!reply) {
-        ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
-        outcome.errorString = device ? device->errorString() : QString();
-        report(outcome);
+        report(refusalOf(request, device ? device->errorString() : QString()));
         return;
     }
     if (reply->isFinished()) {
@@ -268,7 +267,7 @@ void ModbusLink::countWorkTime()
 
 void ModbusLink::onDeviceError(QModbusDevice::Error error)
 {
-    if (error == QModbusDevice::NoError || linkLossQueued)
+    if (error == QModbusDevice::NoError || closedUntilConnect)
         return;
     emit deviceError(error, device ? device->errorString() : QString());
     // A line that went away leaves the master connected and raising errors without end;
@@ -276,7 +275,7 @@ void ModbusLink::onDeviceError(QModbusDevice::Error error)
     const bool lineFault = error == QModbusDevice::ReadError || error == QModbusDevice::WriteError
         || error == QModbusDevice::ConnectionError;
     if (lineFault && connected()) {
-        linkLossQueued = true;
+        closedUntilConnect = true;
         const quint64 lost = connection;
         QMetaObject::invokeMethod(
             this,
@@ -296,9 +295,6 @@ void ModbusLink::onStateChanged(QModbusDevice::State state)
 
 void ModbusLink::takeLinkDown()
 {
-    // Until the next connect, what the lost line still raises is no news: a request the
-    // master took just before the loss fails on the closed port after it.
-    linkLossQueued = true;
     disconnectDevice();
     emit lineLost();
 }
@@ -324,14 +320,17 @@ void ModbusLink::dropAll()
     detachOnLine();
     while (!queue.isEmpty())
         dropped << queue.dequeue();
-    for (const Request& request : std::as_const(dropped))
-        report(outcomeFor(request, ModbusOutcome::Dropped));
+    // A refusal was decided when its request was made; it waited only to keep its place.
+    for (const Request& request : std::as_const(dropped)) {
+        report(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
+                                         : refusalOf(request, request.refusal));
+    }
 }
 
 // The connection ends: what still waits for the event loop is reported now, in order. An
 // answer to a read decides nothing once its line is gone, as the read on the line does not,
 // and is dropped; a write that the sensor took stays done, and the link's own verdicts
-// (refused, given up) stand.
+// (refused, given up) stand, as do refusals still queued (see dropAll).
 void ModbusLink::settleUndelivered()
 {
     while (!undelivered.isEmpty()) {
@@ -377,5 +376,12 @@ ModbusOutcome ModbusLink::outcomeFor(const Request& request, ModbusOutcome::Kind
     outcome.statusRead = request.statusRead;
     outcome.requestedStart = request.start;
     outcome.requestedCount = request.count;
+    return outcome;
+}
+
+ModbusOutcome ModbusLink::refusalOf(const Request& request, const QString& reason) const
+{
+    ModbusOutcome outcome = outcomeFor(request, ModbusOutcome::Refused);
+    outcome.errorString = reason;
     return outcome;
 }

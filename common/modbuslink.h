@@ -82,10 +82,12 @@ public:
     // Connects with the parameters already set on the master; false with the master's
     // error text when it fails.
     bool connectDevice();
-    // Disconnects the master. Requests not yet sent are dropped and the one on the line is
-    // aborted; none of them is reported as a failure. What was still on its way to the
-    // handlers is reported first (see settleUndelivered), so nothing of this connection
-    // reaches them after the next connect.
+    // Disconnects the master. The request on the line is aborted and those not yet sent are
+    // dropped; none of them is reported as a failure, and what the master raises about the
+    // closed port is no news until the next connect. A request refused for its slave
+    // address is still reported as refused. What was still on its way to the handlers is
+    // reported first (see settleUndelivered), so nothing of this connection reaches them
+    // after the next connect.
     void disconnectDevice();
 
     // Queues a function-3 read of holding registers. `finished` reports the outcome, in
@@ -111,7 +113,8 @@ public:
 
 signals:
     void finished(const ModbusOutcome& outcome);
-    // The master's own errors, one report per fault: none once the line is known lost.
+    // The master's own errors, one report per fault: none once the line is known lost or
+    // the link disconnected, until the next connect.
     void deviceError(QModbusDevice::Error error, const QString& text);
     // The line went away (or the master stopped finishing requests): the master has been
     // disconnected and every request dropped.
@@ -145,6 +148,7 @@ private:
     void report(const ModbusOutcome& outcome);
     void deliverNext();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
+    ModbusOutcome refusalOf(const Request& request, const QString& reason) const;
 
     QPointer<QModbusClient> device;
     QQueue<Request> queue;
@@ -161,5 +165,7 @@ private:
     quint64 lastId = 0;
     // Counts connects, so that a takedown queued for a lost line leaves a later one alone.
     quint64 connection = 0;
-    bool linkLossQueued = false;
+    // The line is known lost or was disconnected: the master's errors are no news until
+    // the next connect.
+    bool closedUntilConnect = false;
 };

@@ -48,6 +48,9 @@ private slots:
     void answersForOtherRegistersAreMismatches();
     void requestsGoOutOneAtATime();
     void disconnectDropsEverythingSilently();
+    void disconnectInTheTurnOfTheSend_data();
+    void disconnectInTheTurnOfTheSend();
+    void queuedRefusalStandsOnDisconnect();
     void lineLossIsReportedOnce();
     void refusalKeepsItsPlaceInOrder_data();
     void refusalKeepsItsPlaceInOrder();
@@ -268,6 +271,58 @@ void TestLink::disconnectDropsEverythingSilently()
     QTest::qWait(600);
     QCOMPARE(m_outcomes.size(), 2);
     QCOMPARE(seen(m_sensor->journal()), QStringList {"3@13:delayed"});
+}
+
+void TestLink::disconnectInTheTurnOfTheSend_data()
+{
+    QTest::addColumn<bool>("write");
+    QTest::newRow("a read") << false;
+    QTest::newRow("a write") << true;
+}
+
+// The master writes a request from a timer of its own: handed over and disconnected in one
+// turn of the event loop, it fails on the closed port, which is no news of the link's.
+void TestLink::disconnectInTheTurnOfTheSend()
+{
+    QFETCH(bool, write);
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    m_sensor->clearJournal();
+    QSignalSpy masterErrors(m_master.get(), &QModbusDevice::errorOccurred);
+    QSignalSpy deviceErrors(m_link.get(), &ModbusLink::deviceError);
+    const quint64 id = write ? m_link->write(QStringLiteral("1"), 4, {9}) : m_link->read(QStringLiteral("1"), 0, 13);
+    m_link->disconnectDevice();
+    QCOMPARE(outcomeOf(id).kind, ModbusOutcome::Dropped);
+    QTRY_VERIFY_WITH_TIMEOUT(masterErrors.count() > 0, 5000);
+    QCOMPARE(deviceErrors.count(), 0);
+    QCOMPARE(m_outcomes.size(), 1);
+    QVERIFY2(m_sensor->journal().isEmpty(), qPrintable(seen(m_sensor->journal()).join(' ')));
+
+    // The next connect is heard again: a port that cannot be opened is reported.
+    m_master->setConnectionParameter(QModbusDevice::SerialPortNameParameter, m_sensor->programPort() + QStringLiteral("-gone"));
+    QVERIFY(!m_link->connectDevice());
+    QVERIFY(deviceErrors.count() > 0);
+}
+
+// A request refused for its slave address is refused when it is made; it waits in the
+// queue only to keep its place, and a disconnect does not turn it into a dropped one.
+void TestLink::queuedRefusalStandsOnDisconnect()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 0 300 1")));
+    const quint64 onLine = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 refused = m_link->write(QStringLiteral("0"), 4, {9});
+    const quint64 queued = m_link->read(QStringLiteral("1"), 13, 16);
+    QVERIFY(m_sensor->waitForRequests(1));
+    QVERIFY(m_outcomes.isEmpty());
+    m_link->disconnectDevice();
+    QCOMPARE(m_outcomes.size(), 3);
+    QCOMPARE(m_outcomes.at(0).id, onLine);
+    QCOMPARE(m_outcomes.at(0).kind, ModbusOutcome::Dropped);
+    QCOMPARE(m_outcomes.at(1).id, refused);
+    QCOMPARE(m_outcomes.at(1).kind, ModbusOutcome::Refused);
+    QVERIFY(m_outcomes.at(1).errorString.contains(QStringLiteral("\"0\"")));
+    QCOMPARE(m_outcomes.at(2).id, queued);
+    QCOMPARE(m_outcomes.at(2).kind, ModbusOutcome::Dropped);
 }
 
 void TestLink::lineLossIsReportedOnce()
