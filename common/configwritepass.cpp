@@ -78,13 +78,22 @@ bool ConfigWritePass::run()
             anyFailed = true;
             continue;
         }
-        if (!write(0, values[0])) {
+        const ModbusOutcome::Kind accessCode = write(0, values[0]);
+        if (accessCode == ModbusOutcome::Dropped)
+            return false;
+        if (accessCode != ModbusOutcome::Done) {
             setChoiceColour(table, row, Qt::blue);
             anyFailed = true;
             continue;
         }
+        // Gone in the turn that brought the answer: the row itself is not written.
+        if (!connected())
+            return false;
         QThread::msleep(pauseMs);
-        const bool written = write(row - 1, values[1]);
+        const ModbusOutcome::Kind value = write(row - 1, values[1]);
+        if (value == ModbusOutcome::Dropped)
+            return false;
+        const bool written = value == ModbusOutcome::Done;
         setChoiceColour(table, row, written ? Qt::green : Qt::red);
         anyFailed = anyFailed || !written;
         QThread::msleep(pauseMs);

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+#include "modbuslink.h"
+
 class QPushButton;
 class QTableWidget;
 class QWidget;
@@ -15,7 +17,9 @@ class RequestNotices;
 // 200 ms pause after each write that went through; its "Выбор" cell turns green when
 // written, blue when register 0 failed and the row was skipped, red when the row's own
 // write failed or its value cannot be written. Cells are looked up anew after every wait,
-// as the table may change meanwhile. A link that goes down ends the pass.
+// as the table may change meanwhile. A link that goes down, by the user's disconnect or a
+// lost line, ends the pass at once: nothing more is written or read back, and a row whose
+// write it cut short keeps no colour.
 struct ConfigWritePass {
     QTableWidget* table = nullptr;
     QPushButton* writeButton = nullptr;
@@ -24,8 +28,9 @@ struct ConfigWritePass {
     // Parent of the measurement-mode warning; with none, the measurement mode is not checked.
     QWidget* measurementModeWarningParent = nullptr;
     std::function<bool()> connected;
-    // Writes one register and waits for the outcome; true when it was written.
-    std::function<bool(int address, quint16 value)> write;
+    // Writes one register and waits for the outcome: Done when it was written, Dropped when
+    // the link went down before it was answered.
+    std::function<ModbusOutcome::Kind(int address, quint16 value)> write;
     // Reads the configuration block again.
     std::function<void()> readBack;
 

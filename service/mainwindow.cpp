@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QActionGroup>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -68,6 +69,17 @@ MainWindow::~MainWindow()
         delete window.data();
     qDeleteAll(settingsMenus);
     delete graphDrawer;
+}
+
+// A write pass waits in the event loop, and under a closed window it must not go on
+// writing to the sensor: closing disconnects.
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (modbusConnected()) {
+        modbusToggleConnect();
+        updateConnectCaption();
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::on_action_exit_triggered()
@@ -336,12 +348,14 @@ void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 {
     writeSucceeded = false;
     writeFinished = false;
+    writeOutcome = ModbusOutcome::Dropped;
     pendingWrite = modbusLink->write(ui->lineEdiSlaveAddr->text(), address, values);
 }
 
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
+    writeOutcome = outcome.kind;
     if (outcome.kind == ModbusOutcome::Done)
         writeSucceeded = true;
     notices->show(outcome);
@@ -363,7 +377,7 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
     pass.write = [this](int address, quint16 value) {
         writeRegistersRaw(address, {value});
         waitForWrite();
-        return writeSucceeded;
+        return writeOutcome;
     };
     pass.readBack = [this] { readRegisters(addressRegConfigStart, quint16(configRegCount)); };
     pass.runOnce(writePassRunning);

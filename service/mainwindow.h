@@ -19,6 +19,7 @@
 
 class GraphDrawer;
 class QActionGroup;
+class QCloseEvent;
 class QDialog;
 class QKeyEvent;
 class QMenu;
@@ -75,6 +76,9 @@ private slots:
     void configureAllMenus();
     void keyPressEvent(QKeyEvent* event) override;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     struct MenuItem {
         const char* text;
@@ -118,6 +122,8 @@ private:
     bool versionCheckPending = false;
     bool writeSucceeded = false;
     bool writeFinished = false;
+    // What became of the latest write: the pass also tells a write cut short by a disconnect.
+    ModbusOutcome::Kind writeOutcome = ModbusOutcome::Dropped;
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;

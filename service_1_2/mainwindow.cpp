@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -184,6 +185,17 @@ void MainWindow::on_pushButtonOpenPort_clicked()
     setConfigButtonsEnabled(false);
 }
 
+// A write pass waits in the event loop, and under a closed window it must not go on
+// writing to the sensor: closing disconnects.
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (modbusConnected()) {
+        link->disconnectDevice();
+        setConfigButtonsEnabled(false);
+    }
+    QMainWindow::closeEvent(event);
+}
+
 void MainWindow::onStateChanged(int state)
 {
     if (state == QModbusDevice::UnconnectedState)
@@ -348,12 +360,14 @@ quint64 MainWindow::writeRegistersRaw(int address, QList<quint16> values)
 {
     writeSucceeded = false;
     writeFinished = false;
+    writeOutcome = ModbusOutcome::Dropped;
     return link->write(ui->lineEdiSlaveAddr->text(), address, values);
 }
 
 void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
 {
     writeFinished = true;
+    writeOutcome = outcome.kind;
     if (outcome.kind == ModbusOutcome::Done)
         writeSucceeded = true;
     notices->show(outcome);
@@ -371,7 +385,7 @@ void MainWindow::on_pushButtonCfgWrite_clicked()
     pass.connected = [this] { return modbusConnected(); };
     pass.write = [this](int address, quint16 value) {
         link->waitFor(writeRegistersRaw(address, {value}));
-        return writeSucceeded;
+        return writeOutcome;
     };
     pass.readBack = [this] { readRegisters(configFirst, configCount); };
     pass.runOnce(writePassRunning);

@@ -15,6 +15,7 @@
 #include "requestnotices.h"
 #include "vibroseries.h"
 
+class QCloseEvent;
 class QModbusClient;
 class QMouseEvent;
 class QTableWidgetItem;
@@ -31,6 +32,9 @@ public:
     ~MainWindow() override;
 
     void initiate();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void slotTimerTimeout();
@@ -69,6 +73,8 @@ private:
     QStringList regDescriptions;
     bool writeSucceeded = false;
     bool writeFinished = false;
+    // What became of the latest write: the pass also tells a write cut short by a disconnect.
+    ModbusOutcome::Kind writeOutcome = ModbusOutcome::Dropped;
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;

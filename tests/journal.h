@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QStringList>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <functional>
 
@@ -109,19 +110,39 @@ inline QStringList logLineTexts(const QByteArray& log, const QRegularExpression&
     return texts;
 }
 
-// Every text the status bar showed, in order.
+// How long the status bar keeps its current message, in ms (0: until replaced), read from
+// the timer the status bar starts for it.
+inline int messageDurationOf(const QStatusBar* bar)
+{
+    const QTimer* timer = bar->findChild<QTimer*>();
+    return timer && timer->isActive() ? timer->interval() : 0;
+}
+
+// Every text the status bar showed, in order, and for how long each was to stay.
 class StatusMessages : public QObject
 {
 public:
     explicit StatusMessages(QStatusBar* bar)
     {
-        connect(bar, &QStatusBar::messageChanged, this, [this](const QString& text) {
+        connect(bar, &QStatusBar::messageChanged, this, [this, bar](const QString& text) {
             ++m_changes;
-            if (!text.isEmpty())
+            if (!text.isEmpty()) {
                 m_shown << text;
+                m_durations << messageDurationOf(bar);
+            }
         });
     }
     QStringList shown() const { return m_shown; }
+    // The duration each time `text` was shown.
+    QList<int> durationsOf(const QString& text) const
+    {
+        QList<int> out;
+        for (int i = 0; i < m_shown.size(); ++i) {
+            if (m_shown.at(i) == text)
+                out << m_durations.at(i);
+        }
+        return out;
+    }
     int changes() const { return m_changes; }
     QStringList startingWith(const QString& prefix) const
     {
@@ -135,5 +156,6 @@ public:
 
 private:
     QStringList m_shown;
+    QList<int> m_durations;
     int m_changes = 0;
 };

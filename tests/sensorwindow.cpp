@@ -11,7 +11,6 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -80,8 +79,7 @@ bool SensorWindow::linkConnected() const
 
 int SensorWindow::messageDuration() const
 {
-    const QTimer* timer = statusBar()->findChild<QTimer*>();
-    return timer && timer->isActive() ? timer->interval() : 0;
+    return messageDurationOf(statusBar());
 }
 
 QStringList SensorWindow::logTexts(QStringList* malformed) const
