@@ -87,7 +87,7 @@ public:
     bool pollOnce() override
     {
         PollSeam::tick(*window);
-        return QTest::qWaitFor([&] { return !modbusLink()->statusReadOutstanding(); }, 10000);
+        return waitForStatusRead();
     }
 
     void setPollCounters(quint64 pollsSent, quint64 statusValuesReceived) override

@@ -35,6 +35,17 @@ bool SensorWindow::findSharedWidgets(QMainWindow* window)
     return ports && openButton && readButton && writeButton && slave && period && counter && cfg && status;
 }
 
+bool SensorWindow::stopPollsAndSettle()
+{
+    stopPolls();
+    return waitForStatusRead();
+}
+
+bool SensorWindow::waitForStatusRead()
+{
+    return QTest::qWaitFor([&] { return !modbusLink()->statusReadOutstanding(); }, 10000);
+}
+
 void SensorWindow::clickConnect(const QString& port)
 {
     ports->addItem(port);

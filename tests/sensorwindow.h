@@ -62,6 +62,10 @@ public:
     // waiting for its outcome.
     virtual void pollEvery(int ms) = 0;
     virtual void stopPolls() = 0;
+    // Stops the polls and waits until the last one has been handled.
+    bool stopPollsAndSettle();
+    // Waits until no state read is queued, on the line or on its way to the window.
+    bool waitForStatusRead();
     virtual bool pollOnce() = 0;
     // Starts the poll counters where a test wants them.
     virtual void setPollCounters(quint64 pollsSent, quint64 statusValuesReceived) = 0;

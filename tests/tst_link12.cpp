@@ -41,6 +41,7 @@ private slots:
     void connectWithBoxSettings();
     void configurationFixUps();
     void pollOnlyOffConfigurationTab();
+    void timerDrivesPolls_data();
     void timerDrivesPolls();
     void stateDecoding();
     void samplesCollectedAndDrawn();
@@ -175,17 +176,29 @@ void TestLink12::pollOnlyOffConfigurationTab()
     QCOMPARE(t.counter->text(), QStringLiteral("Счетчик: 4/48"));
 }
 
+void TestLink12::timerDrivesPolls_data()
+{
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("every second") << 1;
+    QTest::newRow("every 3 seconds") << 3;
+}
+
 // The status timer sends the polls: its first tick 2 s after start-up, then one a
-// period (in seconds) apart.
+// period (in seconds, from the box) apart.
 void TestLink12::timerDrivesPolls()
 {
+    QFETCH(int, seconds);
     Window12 t;
     QVERIFY(ready(t));
+    t.period->setValue(seconds);
     t.tabs->setCurrentIndex(1);
-    QTRY_VERIFY_WITH_TIMEOUT(stateReads(t) >= 2, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(stateReads(t) >= 3, 2000 + 3 * seconds * 1000 + 5000);
     const auto reads = Journal::only(t.link.journal(), Journal::isStateRead);
-    const qint64 gap = reads.at(1).msec - reads.at(0).msec;
-    QVERIFY2(gap >= 900 && gap < 2500, qPrintable(QString::number(gap)));
+    // The timer may be late on a busy machine, and early by its coarseness only.
+    for (int i = 1; i < 3; ++i) {
+        const qint64 gap = reads.at(i).msec - reads.at(i - 1).msec;
+        QVERIFY2(gap >= seconds * 900 && gap < seconds * 1000 + 800, qPrintable(QString::number(gap)));
+    }
     QVERIFY(t.counter->text().startsWith(QStringLiteral("Счетчик: ")));
 }
 

@@ -141,7 +141,7 @@ public:
         tabs->setCurrentIndex(tab);
         QMetaObject::invokeMethod(window.get(), "slotTimerTimeout");
         tabs->setCurrentIndex(0);
-        return QTest::qWaitFor([&] { return !modbusLink()->statusReadOutstanding(); }, 10000);
+        return waitForStatusRead();
     }
 
     // The period is in whole seconds, and the window polls only off the configuration tab.
