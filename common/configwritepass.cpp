@@ -1,10 +1,11 @@
 #include "configwritepass.h"
 
-#include <QPushButton>
+#include <QLineEdit>
 #include <QTableWidget>
 #include <QThread>
 
 #include "cellvalue.h"
+#include "modbuslink.h"
 #include "modbustexts.h"
 #include "registertables.h"
 #include "requestnotices.h"
@@ -12,6 +13,7 @@
 namespace {
 // Register 2 is shown ten times its raw value.
 const int scaledRegisterRow = 3;
+const int accessCodeRow = 1;
 const int pauseMs = 200;
 
 void setChoiceColour(QTableWidget* table, int row, Qt::GlobalColor colour)
@@ -26,77 +28,96 @@ bool isTicked(const QTableWidgetItem* item)
 }
 }
 
-void ConfigWritePass::runOnce(bool& running)
+void ConfigWritePass::choiceClicked(QTableWidgetItem* item)
 {
-    if (!connected() || running)
-        return;
-    running = true;
-    writeButton->setEnabled(false);
-    notices->clear();
-    if (run())
-        readBack();
-    running = false;
-    writeButton->setEnabled(connected());
+    if (item && item->column() == 3 && item->row() != 0 && !isTicked(item))
+        item->setBackground(QBrush(Qt::transparent, Qt::SolidPattern));
 }
 
-bool ConfigWritePass::run()
+bool ConfigWritePass::onItsConnection() const
 {
+    return link->connected() && link->connectionCount() == connection;
+}
+
+ConfigWritePass::Check ConfigWritePass::check(int row, quint16& value, quint16* accessCode) const
+{
+    if (!table->item(row, 2) || !table->item(accessCodeRow, 2))
+        return Check::Rejected;
+    if (measurementModeWarningParent && row == RegisterTables::measurementModeRow
+        && !RegisterTables::measurementModeAccepted(measurementModeWarningParent, table->item(row, 2)->text()))
+        return Check::ModeOutOfRange;
+    if (accessCode && !take(accessCodeRow, *accessCode))
+        return Check::Rejected;
+    return take(row, value) ? Check::Sendable : Check::Rejected;
+}
+
+bool ConfigWritePass::take(int row, quint16& value) const
+{
+    const QString text = table->item(row, 2)->text();
+    const int scale = row == scaledRegisterRow ? 10 : 1;
+    if (CellValue::toRegister(text, scale, value))
+        return true;
+    notices->showLogged(
+        ModbusTexts::writeValueRejected(text, row - 1, CellValue::lowest(scale), CellValue::highest(scale)), 3000);
+    return false;
+}
+
+ConfigWritePass::Row ConfigWritePass::refused(int row, Check why) const
+{
+    setChoiceColour(table, row, Qt::red);
+    return why == Check::ModeOutOfRange ? Row::Stopped : Row::Failed;
+}
+
+ConfigWritePass::Row ConfigWritePass::writeRow(int row)
+{
+    quint16 accessCode = 0;
+    quint16 value = 0;
+    // Nothing goes out for a row whose value could not be sent.
+    const Check before = check(row, value, &accessCode);
+    if (before != Check::Sendable)
+        return refused(row, before);
+    const ModbusOutcome::Kind accessWrite = link->writeAndWait(slaveAddress->text(), 0, {accessCode}).kind;
+    if (accessWrite == ModbusOutcome::Dropped)
+        return Row::Stopped;
+    if (accessWrite != ModbusOutcome::Done) {
+        setChoiceColour(table, row, Qt::blue);
+        return Row::Failed;
+    }
+    // Gone in the turn that brought the answer: the row itself is not written.
+    if (!onItsConnection())
+        return Row::Stopped;
+    QThread::msleep(pauseMs);
+    // What the cell shows now is what goes out: it may have been edited during the wait.
+    const Check now = check(row, value);
+    if (now != Check::Sendable)
+        return refused(row, now);
+    const ModbusOutcome::Kind valueWrite = link->writeAndWait(slaveAddress->text(), row - 1, {value}).kind;
+    if (valueWrite == ModbusOutcome::Dropped)
+        return Row::Stopped;
+    const bool written = valueWrite == ModbusOutcome::Done;
+    setChoiceColour(table, row, written ? Qt::green : Qt::red);
+    QThread::msleep(pauseMs);
+    return written ? Row::Written : Row::Failed;
+}
+
+ConfigWritePass::End ConfigWritePass::run()
+{
+    connection = link->connectionCount();
     for (int row = 1; row < table->rowCount(); ++row)
         setChoiceColour(table, row, Qt::transparent);
 
     bool anyFailed = false;
     for (int row = 1; row < table->rowCount(); ++row) {
-        if (!isTicked(table->item(row, 3)))
+        if (!isTicked(table->item(row, 3)) || !table->item(accessCodeRow, 2) || !table->item(row, 2))
             continue;
-        if (!table->item(1, 2) || !table->item(row, 2))
-            continue;
-        // The link went down during a wait: nothing more can be written or read back.
-        if (!connected())
-            return false;
-        if (measurementModeWarningParent && row == RegisterTables::measurementModeRow
-            && !RegisterTables::measurementModeAccepted(measurementModeWarningParent, table->item(row, 2)->text())) {
-            setChoiceColour(table, row, Qt::red);
-            return false;
-        }
-        // A value that is no whole number or does not fit a register is never sent as 0
-        // or cut to 16 bits: the row is not written at all.
-        quint16 values[2] = {0, 0};
-        const int rows[2] = {1, row};
-        bool valuesOk = true;
-        for (int i = 0; i < 2 && valuesOk; ++i) {
-            const int scale = rows[i] == scaledRegisterRow ? 10 : 1;
-            const QString text = table->item(rows[i], 2)->text();
-            if (!CellValue::toRegister(text, scale, values[i])) {
-                const QString why = ModbusTexts::writeValueRejected(
-                    text, rows[i] - 1, CellValue::lowest(scale), CellValue::highest(scale));
-                notices->showLogged(why, 3000);
-                valuesOk = false;
-            }
-        }
-        if (!valuesOk) {
-            setChoiceColour(table, row, Qt::red);
-            anyFailed = true;
-            continue;
-        }
-        const ModbusOutcome::Kind accessCode = write(0, values[0]);
-        if (accessCode == ModbusOutcome::Dropped)
-            return false;
-        if (accessCode != ModbusOutcome::Done) {
-            setChoiceColour(table, row, Qt::blue);
-            anyFailed = true;
-            continue;
-        }
-        // Gone in the turn that brought the answer: the row itself is not written.
-        if (!connected())
-            return false;
-        QThread::msleep(pauseMs);
-        const ModbusOutcome::Kind value = write(row - 1, values[1]);
-        if (value == ModbusOutcome::Dropped)
-            return false;
-        const bool written = value == ModbusOutcome::Done;
-        setChoiceColour(table, row, written ? Qt::green : Qt::red);
-        anyFailed = anyFailed || !written;
-        QThread::msleep(pauseMs);
+        if (!onItsConnection())
+            return End::Stopped;
+        const Row written = writeRow(row);
+        if (written == Row::Stopped)
+            return End::Stopped;
+        anyFailed = anyFailed || written == Row::Failed;
     }
-    return anyFailed && connected();
+    if (!onItsConnection())
+        return End::Stopped;
+    return anyFailed ? End::WriteFailed : End::AllWritten;
 }

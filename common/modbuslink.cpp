@@ -4,6 +4,7 @@
 #include <QModbusClient>
 #include <QModbusReply>
 #include <QThread>
+#include <QVariant>
 
 #include <algorithm>
 #include <utility>
@@ -66,21 +67,36 @@ bool ModbusLink::connected() const
     return device && device->state() == QModbusDevice::ConnectedState;
 }
 
-bool ModbusLink::connectDevice()
+bool ModbusLink::connectDevice(const LineSettings& line)
 {
+    if (!device || open)
+        return false;
+    device->setConnectionParameter(QModbusDevice::SerialPortNameParameter, QVariant(line.portName));
+    device->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(line.parity));
+    device->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(line.baudRate));
+    device->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QVariant(line.dataBits));
+    device->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(line.stopBits));
+    device->setTimeout(line.timeoutMs);
+    device->setNumberOfRetries(line.retries);
     ++connection;
     closedUntilConnect = false;
-    return device && device->connectDevice();
+    open = device->connectDevice();
+    return open;
+}
+
+QString ModbusLink::deviceErrorString() const
+{
+    return device ? device->errorString() : QString();
+}
+
+quint64 ModbusLink::connectionCount() const
+{
+    return connection;
 }
 
 void ModbusLink::disconnectDevice()
 {
-    // A request handed over in this turn of the event loop goes out from the master's own
-    // timer, which then fires on the closed port.
-    closedUntilConnect = true;
-    dropAll();
-    if (connected())
-        device->disconnectDevice();
+    endConnection();
 }
 
 int ModbusLink::givenUpAfterMs() const
@@ -105,19 +121,41 @@ quint64 ModbusLink::read(const QString& slaveText, int start, int count, bool st
 
 quint64 ModbusLink::write(const QString& slaveText, int address, const QList<quint16>& values)
 {
+    const Request request = writeRequest(address, values);
+    enqueue(slaveText, request);
+    return request.id;
+}
+
+ModbusOutcome ModbusLink::writeAndWait(const QString& slaveText, int address, const QList<quint16>& values)
+{
+    const Request request = writeRequest(address, values);
+    // Heard from before it is queued: a refusal is reported at once when nothing is ahead.
+    ModbusOutcome outcome;
+    const QMetaObject::Connection capture
+        = connect(this, &ModbusLink::finished, this, [&outcome, id = request.id](const ModbusOutcome& reported) {
+              if (reported.id == id)
+                  outcome = reported;
+          });
+    enqueue(slaveText, request);
+    waitFor(request.id);
+    disconnect(capture);
+    return outcome;
+}
+
+ModbusLink::Request ModbusLink::writeRequest(int address, const QList<quint16>& values)
+{
     Request request;
     request.id = ++lastId;
     request.isWrite = true;
     request.start = address;
     request.values = values;
     request.count = values.size();
-    enqueue(slaveText, request);
-    return request.id;
+    return request;
 }
 
 bool ModbusLink::statusReadOutstanding() const
 {
-    if (haveOnLine && onLine.statusRead)
+    if (onLineReply && onLine.statusRead)
         return true;
     const auto isStatusRead = [](const auto& item) { return item.statusRead; };
     return std::any_of(queue.cbegin(), queue.cend(), isStatusRead)
@@ -126,7 +164,7 @@ bool ModbusLink::statusReadOutstanding() const
 
 bool ModbusLink::outstanding(quint64 id) const
 {
-    if (haveOnLine && onLine.id == id)
+    if (onLineReply && onLine.id == id)
         return true;
     const auto hasId = [id](const auto& item) { return item.id == id; };
     return std::any_of(queue.cbegin(), queue.cend(), hasId)
@@ -155,7 +193,7 @@ void ModbusLink::enqueue(const QString& slaveText, Request request)
 
 void ModbusLink::sendNext()
 {
-    while (!haveOnLine && !queue.isEmpty())
+    while (!onLineReply && !queue.isEmpty())
         dispatch(queue.dequeue());
 }
 
@@ -185,7 +223,6 @@ void ModbusLink::dispatch(const Request& request)
     }
     onLine = request;
     onLineReply = reply;
-    haveOnLine = true;
     workedMs = 0;
     sinceWorkTick.start();
     workTick.start();
@@ -195,10 +232,9 @@ void ModbusLink::dispatch(const Request& request)
 void ModbusLink::onReplyFinished(QModbusReply* reply)
 {
     reply->deleteLater();
-    if (!haveOnLine || reply != onLineReply)
+    if (reply != onLineReply)
         return;
     workTick.stop();
-    haveOnLine = false;
     onLineReply = nullptr;
     const ModbusOutcome outcome = evaluate(onLine, *reply);
     // The master sends nothing more until its signal returns, so whatever this reports
@@ -222,8 +258,9 @@ ModbusOutcome ModbusLink::evaluate(const Request& request, const QModbusReply& r
         outcome.exceptionCode = int(reply.rawResult().exceptionCode());
         return outcome;
     }
-    // The master pairs an answer with its request by server and function only, so a
-    // late answer to an earlier request can end this one: it must name what was asked.
+    // The master pairs an answer with its request by server and function only, so a late
+    // answer to an earlier request can end this one. A write's echo names its registers;
+    // a read's answer carries only its count (the master fills in the start it asked for).
     int start = -1;
     int count = -1;
     QModbusDataUnit unit;
@@ -250,7 +287,7 @@ ModbusOutcome ModbusLink::evaluate(const Request& request, const QModbusReply& r
 
 void ModbusLink::countWorkTime()
 {
-    if (!haveOnLine)
+    if (!onLineReply)
         return;
     workedMs += std::min<qint64>(sinceWorkTick.restart(), workTickMs);
     if (workedMs < givenUpAfterMs())
@@ -290,12 +327,31 @@ void ModbusLink::onDeviceError(QModbusDevice::Error error)
 void ModbusLink::onStateChanged(QModbusDevice::State state)
 {
     if (state == QModbusDevice::UnconnectedState)
-        dropAll();
+        endConnection();
+}
+
+// Every end of a connection comes here: the user's disconnect, a lost line, a master that
+// stopped finishing requests, and a master that closed by itself. What was still on its way
+// to the handlers is reported first (see settleUndelivered), so nothing of this connection
+// reaches them after the next connect. The request on the line is aborted and those not yet
+// sent are dropped, none reported as a failure, but a request refused for its slave address
+// stays refused. From now until the next connect, what the master raises about the closed
+// port is no news: a request handed over in this turn of the event loop goes out from the
+// master's own timer, which then fires on the closed port. Once ended, nothing more.
+void ModbusLink::endConnection()
+{
+    if (!open)
+        return;
+    open = false;
+    closedUntilConnect = true;
+    dropAll();
+    if (connected())
+        device->disconnectDevice();
 }
 
 void ModbusLink::takeLinkDown()
 {
-    disconnectDevice();
+    endConnection();
     emit lineLost();
 }
 
@@ -308,14 +364,13 @@ void ModbusLink::detachOnLine()
         connect(onLineReply.data(), &QModbusReply::finished, onLineReply.data(), &QObject::deleteLater);
     }
     onLineReply = nullptr;
-    haveOnLine = false;
 }
 
 void ModbusLink::dropAll()
 {
     settleUndelivered();
     QList<Request> dropped;
-    if (haveOnLine)
+    if (onLineReply)
         dropped << onLine;
     detachOnLine();
     while (!queue.isEmpty())
@@ -330,7 +385,7 @@ void ModbusLink::dropAll()
 // The connection ends: what still waits for the event loop is reported now, in order. An
 // answer to a read decides nothing once its line is gone, as the read on the line does not,
 // and is dropped; a write that the sensor took stays done, and the link's own verdicts
-// (refused, given up) stand, as do refusals still queued (see dropAll).
+// (refused, given up) stand.
 void ModbusLink::settleUndelivered()
 {
     while (!undelivered.isEmpty()) {
@@ -358,13 +413,29 @@ void ModbusLink::report(const ModbusOutcome& outcome)
         return;
     }
     undelivered.enqueue(outcome);
-    QMetaObject::invokeMethod(this, &ModbusLink::deliverNext, Qt::QueuedConnection);
+    postDelivery();
 }
 
-void ModbusLink::deliverNext()
+void ModbusLink::postDelivery()
 {
-    if (!undelivered.isEmpty())
-        emit finished(undelivered.dequeue());
+    if (deliveryPosted)
+        return;
+    deliveryPosted = true;
+    QMetaObject::invokeMethod(this, &ModbusLink::deliverUndelivered, Qt::QueuedConnection);
+}
+
+// Drains the outcomes waiting for the event loop, whatever came after the delivery was posted.
+void ModbusLink::deliverUndelivered()
+{
+    deliveryPosted = false;
+    while (!undelivered.isEmpty()) {
+        const ModbusOutcome outcome = undelivered.dequeue();
+        // A handler that runs an event loop of its own (a message box) must not hold up
+        // what comes after: that is delivered from inside it.
+        if (!undelivered.isEmpty())
+            postDelivery();
+        emit finished(outcome);
+    }
 }
 
 ModbusOutcome ModbusLink::outcomeFor(const Request& request, ModbusOutcome::Kind kind) const

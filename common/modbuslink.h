@@ -22,7 +22,9 @@ struct ModbusOutcome {
         Failed,   // the master finished it with an error (exception, time-out, ...)
         Mismatch, // answered for other registers than were asked for
         GivenUp,  // the master did not finish it within the bound after it went out
-        Dropped   // dropped unsent, or aborted by a disconnect: nothing to report
+        // Nothing to report: dropped unsent or aborted when its connection ended, or a read
+        // whose answer came as the connection ended and decides nothing any more.
+        Dropped
     };
     Kind kind = Dropped;
     quint64 id = 0;
@@ -46,6 +48,18 @@ struct ModbusOutcome {
     QList<quint16> values() const;
 };
 Q_DECLARE_METATYPE(ModbusOutcome)
+
+// The serial line of a connection, and how long the master waits for each answer and how
+// many times it asks again.
+struct LineSettings {
+    QString portName;
+    int baudRate = 115200;
+    int dataBits = 8;
+    int parity = 0;
+    int stopBits = 1;
+    int timeoutMs = 500;
+    int retries = 3;
+};
 
 // The traffic with a window's Modbus master. It hands the master one request at a time,
 // so what the master holds is always on the line and a request dropped before it goes
@@ -79,15 +93,13 @@ public:
     static bool slaveAddress(const QString& text, int& address, QString& problem);
 
     bool connected() const;
-    // Connects with the parameters already set on the master; false with the master's
-    // error text when it fails.
-    bool connectDevice();
-    // Disconnects the master. The request on the line is aborted and those not yet sent are
-    // dropped; none of them is reported as a failure, and what the master raises about the
-    // closed port is no news until the next connect. A request refused for its slave
-    // address is still reported as refused. What was still on its way to the handlers is
-    // reported first (see settleUndelivered), so nothing of this connection reaches them
-    // after the next connect.
+    // Sets the line and the master's time-out and retries, and connects; false when it
+    // fails, with the master's text in deviceErrorString().
+    bool connectDevice(const LineSettings& line);
+    QString deviceErrorString() const;
+    // Counts connects: a connection is known by the count at its connect.
+    quint64 connectionCount() const;
+    // Disconnects the master: the connection ends (see endConnection).
     void disconnectDevice();
 
     // Queues a function-3 read of holding registers. `finished` reports the outcome, in
@@ -101,8 +113,10 @@ public:
     // Done only when the echo names the registers written.
     quint64 write(const QString& slaveText, int address, const QList<quint16>& values);
 
-    // Runs the event loop, with a 10 ms blocking sleep after each turn, until request `id`
-    // has been reported. Returns at once for an id that is not outstanding.
+    // Queues a write as write() does, then runs the event loop, with a 10 ms blocking sleep
+    // after each turn, until its outcome has been reported, and returns that outcome.
+    ModbusOutcome writeAndWait(const QString& slaveText, int address, const QList<quint16>& values);
+    // The same wait for request `id`; returns at once for an id that is not outstanding.
     void waitFor(quint64 id);
     // Queued, on the line, or answered but not yet reported.
     bool outstanding(quint64 id) const;
@@ -133,6 +147,7 @@ private:
         int count = 0;
     };
 
+    Request writeRequest(int address, const QList<quint16>& values);
     void enqueue(const QString& slaveText, Request request);
     void sendNext();
     void dispatch(const Request& request);
@@ -141,30 +156,36 @@ private:
     void countWorkTime();
     void onDeviceError(QModbusDevice::Error error);
     void onStateChanged(QModbusDevice::State state);
+    void endConnection();
     void takeLinkDown();
     void detachOnLine();
     void dropAll();
     void settleUndelivered();
     void report(const ModbusOutcome& outcome);
-    void deliverNext();
+    void postDelivery();
+    void deliverUndelivered();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
     ModbusOutcome refusalOf(const Request& request, const QString& reason) const;
 
     QPointer<QModbusClient> device;
     QQueue<Request> queue;
+    // The request on the line, while onLineReply is set.
     Request onLine;
     QPointer<QModbusReply> onLineReply;
-    bool haveOnLine = false;
     // Time the master had for the request on the line.
     QTimer workTick;
     QElapsedTimer sinceWorkTick;
     qint64 workedMs = 0;
-    // Outcomes waiting for the event loop, in the order they came.
+    // Outcomes waiting for the event loop, in the order they came, and whether a delivery
+    // of them is posted.
     QQueue<ModbusOutcome> undelivered;
+    bool deliveryPosted = false;
     bool inMasterSignal = false;
     quint64 lastId = 0;
     // Counts connects, so that a takedown queued for a lost line leaves a later one alone.
     quint64 connection = 0;
+    // Connected, and not yet ended.
+    bool open = false;
     // The line is known lost or was disconnected: the master's errors are no news until
     // the next connect.
     bool closedUntilConnect = false;

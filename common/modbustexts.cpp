@@ -1,7 +1,6 @@
 #include "modbustexts.h"
 
 #include <QCoreApplication>
-#include <QModbusReply>
 
 #include "modbuslink.h"
 
@@ -15,11 +14,11 @@ QString hex(int number)
 {
     return QString::number(number, 16);
 }
-
-int exceptionCodeOf(const QModbusReply& reply)
-{
-    return int(reply.rawResult().exceptionCode());
 }
+
+QString ModbusTexts::connectFailed(const QString& reason)
+{
+    return tr("Ошибка подключения: ") + reason;
 }
 
 QString ModbusTexts::readRefused(const QString& reason)
@@ -32,11 +31,6 @@ QString ModbusTexts::readFailed(QModbusDevice::Error error, const QString& error
     if (error == QModbusDevice::ProtocolError)
         return tr("Ошибка чтения 1: %1 (Modbus exception: 0x%2)").arg(errorString, hex(exceptionCode));
     return tr("Ошибка чтения 2: %1 (code: 0x%2)").arg(errorString, hex(int(error)));
-}
-
-QString ModbusTexts::readFailed(const QModbusReply& reply)
-{
-    return readFailed(reply.error(), reply.errorString(), exceptionCodeOf(reply));
 }
 
 QString ModbusTexts::readMismatch(int requestedStart, int requestedCount, int receivedStart, int receivedCount)
@@ -60,11 +54,6 @@ QString ModbusTexts::writeFailed(QModbusDevice::Error error, const QString& erro
     if (error == QModbusDevice::TimeoutError)
         return tr("Ошибка записи 2: %1 (Modbus exception: 0x%2)").arg(errorString, hex(exceptionCode));
     return tr("Ошибка записи 3: %1 (code: 0x%2)").arg(errorString, hex(int(error)));
-}
-
-QString ModbusTexts::writeFailed(const QModbusReply& reply)
-{
-    return writeFailed(reply.error(), reply.errorString(), exceptionCodeOf(reply));
 }
 
 QString ModbusTexts::writeMismatch(int requestedAddress, int requestedCount, int confirmedAddress, int confirmedCount)

@@ -28,6 +28,11 @@ void RequestNotices::showLogged(const QString& text, int durationMs) const
     log(text);
 }
 
+void RequestNotices::showFor(const QString& text, int durationMs) const
+{
+    bar->showMessage(text, durationMs);
+}
+
 void RequestNotices::clear() const
 {
     bar->clearMessage();

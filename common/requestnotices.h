@@ -19,6 +19,8 @@ public:
     void show(const ModbusOutcome& outcome) const;
     // A failure the window found itself, shown for `durationMs` and logged.
     void showLogged(const QString& text, int durationMs) const;
+    // Shown for `durationMs`, not logged.
+    void showFor(const QString& text, int durationMs) const;
     void clear() const;
 
 private:

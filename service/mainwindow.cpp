@@ -13,7 +13,6 @@
 #include <QModbusRtuSerialMaster>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QVariant>
 
 #include "configwritepass.h"
 #include "graphdrawer.h"
@@ -25,6 +24,7 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
+#include "sensorcontrols.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget* parent)
@@ -34,7 +34,6 @@ MainWindow::MainWindow(QWidget* parent)
     ui->setupUi(this);
     notices = std::make_unique<RequestNotices>(statusBar(), [this](const QString& text) { log(text); });
     graphDrawer = new GraphDrawer(ui->canvas, nullptr);
-    firmwareVersion = 0;
     checkDeviceVersion(14);
     serialPortCheckout();
     uartInitiate();
@@ -42,11 +41,6 @@ MainWindow::MainWindow(QWidget* parent)
     configureAllMenus();
     connect(&portListTimer, SIGNAL(timeout()), this, SLOT(serialPortCheckout()));
     portListTimer.start(2500);
-    dataBits = QSerialPort::Data8;
-    baudRate = QSerialPort::Baud115200;
-    parity = QSerialPort::NoParity;
-    stopBits = QSerialPort::OneStop;
-    protocol = ModbusRtu;
 }
 
 MainWindow::~MainWindow()
@@ -71,20 +65,27 @@ MainWindow::~MainWindow()
     delete graphDrawer;
 }
 
-// A write pass waits in the event loop, and under a closed window it must not go on
-// writing to the sensor: closing disconnects.
+// Under a closed window a write pass must not go on writing to the sensor.
 void MainWindow::closeEvent(QCloseEvent* event)
+{
+    endModbusConnection();
+    QMainWindow::closeEvent(event);
+}
+
+// The event loop ends only once a write pass waiting in it has returned, which the end of
+// the connection makes it do at once.
+void MainWindow::on_action_exit_triggered()
+{
+    endModbusConnection();
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::endModbusConnection()
 {
     if (modbusConnected()) {
         modbusToggleConnect();
         updateConnectCaption();
     }
-    QMainWindow::closeEvent(event);
-}
-
-void MainWindow::on_action_exit_triggered()
-{
-    QCoreApplication::exit(0);
 }
 
 void MainWindow::serialPortCheckout()
@@ -168,14 +169,24 @@ void MainWindow::log(QString error)
 
 void MainWindow::modbusInitiate()
 {
-    pollsSent = 0;
-    statusValuesReceived = 0;
     modbusDevice = new QModbusRtuSerialMaster(this);
     modbusLink = new ModbusLink(modbusDevice, this);
-    connect(modbusLink, &ModbusLink::deviceError, this,
-        [this](QModbusDevice::Error, const QString& text) { modbusErrorHandler(text); });
-    connect(modbusLink, &ModbusLink::finished, this, &MainWindow::onLinkOutcome);
-    connect(modbusLink, &ModbusLink::lineLost, this, &MainWindow::onLineLost);
+    SensorControls::Form form;
+    form.readButton = ui->pushButtonCfgRead;
+    form.writeButton = ui->pushButtonCfgWrite;
+    form.configTable = ui->tableCfg;
+    form.slaveAddress = ui->lineEdiSlaveAddr;
+    form.measurementModeWarningParent = this;
+    form.readConfiguration = [this] { on_pushButtonCfgRead_clicked(); };
+    form.writeReady = [this] { return !versionCheckPending; };
+    sensorControls = new SensorControls(modbusLink, form, notices.get(), this);
+    connect(modbusLink, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
+        if (outcome.isWrite)
+            notices->show(outcome);
+        else
+            readReady(outcome);
+    });
+    connect(modbusLink, &ModbusLink::lineLost, this, &MainWindow::updateConnectCaption);
     connect(&statusTimer, &QTimer::timeout, this, [this] { pollStatus(); });
     statusTimer.start(2000);
 }
@@ -183,25 +194,6 @@ void MainWindow::modbusInitiate()
 bool MainWindow::modbusConnected() const
 {
     return modbusLink && modbusLink->connected();
-}
-
-void MainWindow::modbusErrorHandler(const QString& text)
-{
-    statusBar()->showMessage(text, 5000);
-}
-
-void MainWindow::onLineLost()
-{
-    setConfigButtonsEnabled(false);
-    updateConnectCaption();
-}
-
-void MainWindow::onLinkOutcome(const ModbusOutcome& outcome)
-{
-    if (outcome.isWrite)
-        writeReplyHandler(outcome);
-    else
-        readReady(outcome);
 }
 
 void MainWindow::on_pushButtonOpenPort_clicked()
@@ -222,34 +214,16 @@ void MainWindow::updateConnectCaption()
     ui->pushButtonOpenPort->setText(open ? tr("Отключиться") : tr("Подключиться"));
 }
 
-void MainWindow::setConfigButtonsEnabled(bool enabled)
-{
-    ui->pushButtonCfgRead->setEnabled(enabled);
-    ui->pushButtonCfgWrite->setEnabled(enabled && !writePassRunning);
-}
-
 void MainWindow::modbusToggleConnect()
 {
     if (modbusConnected()) {
-        modbusLink->disconnectDevice();
-        setConfigButtonsEnabled(false);
+        sensorControls->disconnectDevice();
         return;
     }
-    modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter, QVariant(portName));
-    modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(parity));
-    modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(baudRate));
-    modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QVariant(dataBits));
-    modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
-    modbusDevice->setTimeout(modbusTimeoutMs);
-    modbusDevice->setNumberOfRetries(modbusRetries);
-    if (modbusLink->connectDevice()) {
-        versionCheckPending = true;
-        setConfigButtonsEnabled(true);
-        on_pushButtonCfgRead_clicked();
-    } else {
-        statusBar()->showMessage(tr("Ошибка подключения: ") + modbusDevice->errorString(), 5000);
-        setConfigButtonsEnabled(false);
-    }
+    // Set before the configuration read that a connect sends; a failed connect leaves
+    // nothing to answer it.
+    versionCheckPending = true;
+    sensorControls->connectDevice({portName, baudRate, dataBits, parity, stopBits, modbusTimeoutMs, modbusRetries});
 }
 
 void MainWindow::on_pushButtonCfgRead_clicked()
@@ -293,7 +267,8 @@ void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
 
 void MainWindow::showReadResult(int startAddress, QList<quint16> values)
 {
-    quint32 pairingWord = 0;
+    // The register before, the high half of a float pair.
+    quint16 high = 0;
     for (int i = 0; i < values.size(); ++i) {
         const int address = startAddress + i;
         const quint16 value = values.at(i);
@@ -306,10 +281,10 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
                 // Its warning box runs an event loop, in which the line may have gone.
                 if (modbusConnected())
                     readRegisters(addressRegConfigStart, quint16(configRegCount));
+                sensorControls->updateButtons();
             }
         } else if (address >= addressRegStateStart && address <= addressRegStateEnd) {
-            pairingWord = (pairingWord & 0xffff0000u) | value;
-            const float pairValue = floatFromRegisterPair(quint16(pairingWord >> 16), value);
+            const float pairValue = floatFromRegisterPair(high, value);
             if (ui->checkBox_need_to_plot->isChecked()) {
                 const auto target = graphDrawer->seriesForRegister(address - addressRegStateStart);
                 if (target.first && target.second) {
@@ -333,7 +308,7 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
                 if (QTableWidgetItem* cell = ui->tableStatus->item(row, 2))
                     cell->setText(text);
             }
-            pairingWord = (quint32(value) << 16) | value;
+            high = value;
             ++statusValuesReceived;
         }
     }
@@ -344,49 +319,14 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
 
 // ---- configuration write ----
 
-void MainWindow::writeRegistersRaw(int address, QList<quint16> values)
-{
-    writeSucceeded = false;
-    writeFinished = false;
-    writeOutcome = ModbusOutcome::Dropped;
-    pendingWrite = modbusLink->write(ui->lineEdiSlaveAddr->text(), address, values);
-}
-
-void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
-{
-    writeFinished = true;
-    writeOutcome = outcome.kind;
-    if (outcome.kind == ModbusOutcome::Done)
-        writeSucceeded = true;
-    notices->show(outcome);
-}
-
-void MainWindow::waitForWrite()
-{
-    modbusLink->waitFor(pendingWrite);
-}
-
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
-    ConfigWritePass pass;
-    pass.table = ui->tableCfg;
-    pass.writeButton = ui->pushButtonCfgWrite;
-    pass.notices = notices.get();
-    pass.measurementModeWarningParent = this;
-    pass.connected = [this] { return modbusConnected(); };
-    pass.write = [this](int address, quint16 value) {
-        writeRegistersRaw(address, {value});
-        waitForWrite();
-        return writeOutcome;
-    };
-    pass.readBack = [this] { readRegisters(addressRegConfigStart, quint16(configRegCount)); };
-    pass.runOnce(writePassRunning);
+    sensorControls->write();
 }
 
 void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)
 {
-    if (item && item->column() == 3 && item->row() != 0 && item->data(Qt::CheckStateRole).toInt() == 0)
-        item->setBackground(QBrush(Qt::transparent, Qt::SolidPattern));
+    ConfigWritePass::choiceClicked(item);
 }
 
 // ---- line-settings menus ----

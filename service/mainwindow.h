@@ -17,6 +17,7 @@
 #include "modbuslink.h"
 #include "requestnotices.h"
 
+class SensorControls;
 class GraphDrawer;
 class QActionGroup;
 class QCloseEvent;
@@ -87,18 +88,13 @@ private:
 
     void readRegisters(int address, quint16 count, bool statusRead = false);
     void showReadResult(int startAddress, QList<quint16> values);
-    void writeRegistersRaw(int address, QList<quint16> values);
-    void writeReplyHandler(const ModbusOutcome& outcome);
-    void waitForWrite();
-    void modbusErrorHandler(const QString& text);
-    void onLinkOutcome(const ModbusOutcome& outcome);
-    void onLineLost();
     void pollStatus();
     void onUartReadyRead();
     bool modbusConnected() const;
+    // Ends the Modbus connection, and with it a write pass that waits in the event loop.
+    void endModbusConnection();
     void setCellValue(int row, quint16 value, bool shownTimesTen);
     void updateConnectCaption();
-    void setConfigButtonsEnabled(bool enabled);
     void buildSettingsMenu(const char* title, const QVector<MenuItem>& items, int marked,
         const std::function<void(int)>& select);
     void appendConsoleLine(const QString& text);
@@ -110,6 +106,7 @@ private:
     QSerialPort* serialPort = nullptr;
     QModbusClient* modbusDevice = nullptr;
     ModbusLink* modbusLink = nullptr;
+    SensorControls* sensorControls = nullptr;
     QStringList regDescriptions;
     int addressRegConfigStart = 0;
     int addressRegConfigEnd = 0;
@@ -119,11 +116,9 @@ private:
     int stateRegCount = 0;
     int totalRegCount = 0;
     int firmwareVersion = 0;
+    // Until this connection's first configuration reply has chosen the register map (and
+    // rebuilt the tables), nothing is written.
     bool versionCheckPending = false;
-    bool writeSucceeded = false;
-    bool writeFinished = false;
-    // What became of the latest write: the pass also tells a write cut short by a disconnect.
-    ModbusOutcome::Kind writeOutcome = ModbusOutcome::Dropped;
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;
@@ -142,9 +137,6 @@ private:
 
     // Row of tableStatus for each register-description index, -1 where none was built.
     QVector<int> statusRowOfIndex;
-    // The write whose outcome the pass waits for.
-    quint64 pendingWrite = 0;
-    bool writePassRunning = false;
     QList<QMenu*> settingsMenus;
     ConsoleLineSplitter consoleLines{consoleLineLimit};
     bool consoleEmpty = true;

@@ -9,7 +9,6 @@
 #include <QMouseEvent>
 #include <QSerialPortInfo>
 #include <QStatusBar>
-#include <QVariant>
 
 #include "configwritepass.h"
 #include "logfile.h"
@@ -18,6 +17,7 @@
 #include "registerpair.h"
 #include "registertables.h"
 #include "registertablefile.h"
+#include "sensorcontrols.h"
 #include "ui_mainwindow.h"
 #include "wholefile.h"
 #include "windowrules.h"
@@ -57,7 +57,6 @@ MainWindow::MainWindow(QWidget* parent)
 #ifdef TARVEX_EDITION_1_2
     ui->tabWidget->setCurrentIndex(2);
 #endif
-    dragging = false;
     connect(ui->canvas, SIGNAL(mouseMove(QMouseEvent*)), this, SLOT(slotMouseMove(QMouseEvent*)));
     connect(ui->canvas, SIGNAL(mouseDoubleClick(QMouseEvent*)), this, SLOT(slotMouseDoubleClick(QMouseEvent*)));
     connect(ui->canvas, SIGNAL(mousePress(QMouseEvent*)), this, SLOT(slotMousePress(QMouseEvent*)));
@@ -72,8 +71,8 @@ MainWindow::~MainWindow()
     // Nothing of the timer, the link or the master may reach the window once its form
     // is gone: the link goes first and reports nothing, then the master closes unheard.
     statusTimer.stop();
-    delete link;
-    link = nullptr;
+    delete modbusLink;
+    modbusLink = nullptr;
     if (modbusDevice) {
         modbusDevice->disconnect(this);
         if (modbusDevice->state() == QModbusDevice::ConnectedState)
@@ -102,21 +101,26 @@ void MainWindow::initiate()
         ui->comboBoxPorts->addItem(port.portName());
 
     modbusDevice = new QModbusRtuSerialMaster(this);
-    link = new ModbusLink(modbusDevice, this);
-    connect(link, &ModbusLink::deviceError, this,
-        [this](QModbusDevice::Error, const QString& text) { modbusErrorHandler(text); });
-    connect(link, &ModbusLink::lineLost, this, &MainWindow::onLineLost);
-    connect(link, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
+    modbusLink = new ModbusLink(modbusDevice, this);
+    SensorControls::Form form;
+    form.readButton = ui->pushButtonCfgRead;
+    form.writeButton = ui->pushButtonCfgWrite;
+    form.configTable = ui->tableCfg;
+    form.slaveAddress = ui->lineEdiSlaveAddr;
+#ifndef TARVEX_EDITION_1_2
+    form.measurementModeWarningParent = this;
+#endif
+    form.readConfiguration = [this] { on_pushButtonCfgRead_clicked(); };
+    sensorControls = new SensorControls(modbusLink, form, notices.get(), this);
+    connect(modbusLink, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
         if (outcome.isWrite)
-            writeReplyHandler(outcome);
+            notices->show(outcome);
         else
             readReady(outcome);
     });
     connect(modbusDevice, &QModbusDevice::stateChanged, this, &MainWindow::onStateChanged);
 
     ui->tabWidget->setCurrentIndex(0);
-    pollsSent = 0;
-    statusValuesReceived = 0;
     statusTimer.start(2000);
     connect(&statusTimer, SIGNAL(timeout()), this, SLOT(slotTimerTimeout()));
 }
@@ -151,12 +155,6 @@ bool MainWindow::modbusConnected() const
     return modbusDevice && modbusDevice->state() == QModbusDevice::ConnectedState;
 }
 
-void MainWindow::setConfigButtonsEnabled(bool enabled)
-{
-    ui->pushButtonCfgRead->setEnabled(enabled);
-    ui->pushButtonCfgWrite->setEnabled(enabled && !writePassRunning);
-}
-
 void MainWindow::on_pushButtonOpenPort_clicked()
 {
     if (!modbusDevice)
@@ -164,35 +162,16 @@ void MainWindow::on_pushButtonOpenPort_clicked()
     const int baudRate = Edition12::baudRateFromText(ui->comboBoxSpeed->currentText());
     const int stopBits = Edition12::stopBitsFromText(ui->comboBoxStopBits->currentText());
     const int parity = Edition12::parityFromText(ui->comboBoxParity->currentText());
-    if (modbusConnected()) {
-        link->disconnectDevice();
-    } else {
-        modbusDevice->setConnectionParameter(QModbusDevice::SerialPortNameParameter,
-            QVariant(ui->comboBoxPorts->currentText()));
-        modbusDevice->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(parity));
-        modbusDevice->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(baudRate));
-        modbusDevice->setConnectionParameter(QModbusDevice::SerialDataBitsParameter, QVariant(8));
-        modbusDevice->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(stopBits));
-        modbusDevice->setTimeout(500);
-        modbusDevice->setNumberOfRetries(1);
-        if (link->connectDevice()) {
-            setConfigButtonsEnabled(true);
-            on_pushButtonCfgRead_clicked();
-            return;
-        }
-        statusBar()->showMessage(tr("Ошибка подключения: ") + modbusDevice->errorString(), 5000);
-    }
-    setConfigButtonsEnabled(false);
+    if (modbusConnected())
+        sensorControls->disconnectDevice();
+    else
+        sensorControls->connectDevice({ui->comboBoxPorts->currentText(), baudRate, 8, parity, stopBits, 500, 1});
 }
 
-// A write pass waits in the event loop, and under a closed window it must not go on
-// writing to the sensor: closing disconnects.
+// Under a closed window a write pass must not go on writing to the sensor.
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (modbusConnected()) {
-        link->disconnectDevice();
-        setConfigButtonsEnabled(false);
-    }
+    sensorControls->disconnectDevice();
     QMainWindow::closeEvent(event);
 }
 
@@ -202,16 +181,6 @@ void MainWindow::onStateChanged(int state)
         ui->pushButtonOpenPort->setText(tr("Подключиться"));
     else if (state == QModbusDevice::ConnectedState)
         ui->pushButtonOpenPort->setText(tr("Отключиться"));
-}
-
-void MainWindow::modbusErrorHandler(const QString& text)
-{
-    statusBar()->showMessage(text, 5000);
-}
-
-void MainWindow::onLineLost()
-{
-    setConfigButtonsEnabled(false);
 }
 
 void MainWindow::on_checkBox_changeConnectionSettings_toggled(bool checked)
@@ -239,7 +208,7 @@ void MainWindow::log(const QString& text)
 void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 {
     statusBar()->clearMessage();
-    link->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
+    modbusLink->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
 }
 
 void MainWindow::on_pushButtonCfgRead_clicked()
@@ -259,7 +228,7 @@ void MainWindow::slotTimerTimeout()
         return;
     statusTimer.setInterval(seconds * 1000);
     // A sensor slower than the period must not pile up reads behind one another.
-    if (link->statusReadOutstanding())
+    if (modbusLink->statusReadOutstanding())
         return;
     ++pollsSent;
     ui->label_counter_state->setText(ModbusTexts::pollCounter(pollsSent, statusValuesReceived));
@@ -356,45 +325,14 @@ void MainWindow::plotSelectedSeries()
 
 // ---- configuration write ----
 
-quint64 MainWindow::writeRegistersRaw(int address, QList<quint16> values)
-{
-    writeSucceeded = false;
-    writeFinished = false;
-    writeOutcome = ModbusOutcome::Dropped;
-    return link->write(ui->lineEdiSlaveAddr->text(), address, values);
-}
-
-void MainWindow::writeReplyHandler(const ModbusOutcome& outcome)
-{
-    writeFinished = true;
-    writeOutcome = outcome.kind;
-    if (outcome.kind == ModbusOutcome::Done)
-        writeSucceeded = true;
-    notices->show(outcome);
-}
-
 void MainWindow::on_pushButtonCfgWrite_clicked()
 {
-    ConfigWritePass pass;
-    pass.table = ui->tableCfg;
-    pass.writeButton = ui->pushButtonCfgWrite;
-    pass.notices = notices.get();
-#ifndef TARVEX_EDITION_1_2
-    pass.measurementModeWarningParent = this;
-#endif
-    pass.connected = [this] { return modbusConnected(); };
-    pass.write = [this](int address, quint16 value) {
-        link->waitFor(writeRegistersRaw(address, {value}));
-        return writeOutcome;
-    };
-    pass.readBack = [this] { readRegisters(configFirst, configCount); };
-    pass.runOnce(writePassRunning);
+    sensorControls->write();
 }
 
 void MainWindow::on_tableCfg_itemClicked(QTableWidgetItem* item)
 {
-    if (item && item->column() == 3 && item->row() != 0 && item->data(Qt::CheckStateRole).toInt() == 0)
-        item->setBackground(QBrush(Qt::transparent, Qt::SolidPattern));
+    ConfigWritePass::choiceClicked(item);
 }
 
 // ---- plot, help and export ----

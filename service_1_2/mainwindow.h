@@ -17,6 +17,7 @@
 
 class QCloseEvent;
 class QModbusClient;
+class SensorControls;
 class QMouseEvent;
 class QTableWidgetItem;
 class Ui_MainWindow;
@@ -58,23 +59,15 @@ private:
     void readRegisters(int address, quint16 count, bool statusRead = false);
     void showReadResult(int startAddress, QList<quint16> values);
     void plotSelectedSeries();
-    quint64 writeRegistersRaw(int address, QList<quint16> values);
-    void writeReplyHandler(const ModbusOutcome& outcome);
-    void modbusErrorHandler(const QString& text);
-    void onLineLost();
     bool modbusConnected() const;
-    void setConfigButtonsEnabled(bool enabled);
     void buildConfigTable();
     void buildStatusTable();
 
     QTimer statusTimer;
     QModbusClient* modbusDevice = nullptr;
-    ModbusLink* link = nullptr;
+    ModbusLink* modbusLink = nullptr;
+    SensorControls* sensorControls = nullptr;
     QStringList regDescriptions;
-    bool writeSucceeded = false;
-    bool writeFinished = false;
-    // What became of the latest write: the pass also tells a write cut short by a disconnect.
-    ModbusOutcome::Kind writeOutcome = ModbusOutcome::Dropped;
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;
     quint64 statusValuesReceived = 0;
@@ -90,6 +83,4 @@ private:
     Ui_MainWindow* ui = nullptr;
     // The status bar and the log, for what became of each request.
     std::unique_ptr<RequestNotices> notices;
-    // A pass waits in the event loop; a click that arrives meanwhile must not start another.
-    bool writePassRunning = false;
 };

@@ -8,7 +8,7 @@
 #include "writerequest.h"
 
 #include <QFile>
-#include <QModbusReply>
+#include <QModbusPdu>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextCodec>
@@ -76,7 +76,6 @@ private slots:
     void writeTexts_data();
     void writeTexts();
     void refusedTexts();
-    void textsFromReply();
     void outcomeTexts_data();
     void outcomeTexts();
     void pollCounter_data();
@@ -291,34 +290,6 @@ void TestCommon::refusedTexts()
     QCOMPARE(ModbusTexts::writeRefused(QString()), QStringLiteral("Ошибка записи 4: "));
     QCOMPARE(ModbusTexts::readRefused(QStringLiteral("адрес \"%1\"")), QStringLiteral("Ошибка чтения: адрес \"%1\""));
     QCOMPARE(ModbusTexts::writeRefused(QStringLiteral("%1")), QStringLiteral("Ошибка записи 4: %1"));
-}
-
-// The reply overloads take the exception code out of the raw answer; a reply that
-// carries no exception gives 0xff.
-void TestCommon::textsFromReply()
-{
-    QModbusReply refused(QModbusReply::Common, 1);
-    refused.setRawResult(QModbusExceptionResponse(QModbusPdu::ReadHoldingRegisters, QModbusPdu::IllegalDataAddress));
-    refused.setError(QModbusDevice::ProtocolError, QStringLiteral("Illegal data address"));
-    QCOMPARE(ModbusTexts::readFailed(refused),
-        QStringLiteral("Ошибка чтения 1: Illegal data address (Modbus exception: 0x2)"));
-    QCOMPARE(ModbusTexts::writeFailed(refused),
-        QStringLiteral("Ошибка записи 1: Illegal data address (Modbus exception: 0x2)"));
-
-    QModbusReply silent(QModbusReply::Raw, 1);
-    silent.setError(QModbusDevice::TimeoutError, QStringLiteral("Request timeout."));
-    QCOMPARE(ModbusTexts::readFailed(silent), QStringLiteral("Ошибка чтения 2: Request timeout. (code: 0x5)"));
-    QCOMPARE(ModbusTexts::writeFailed(silent),
-        QStringLiteral("Ошибка записи 2: Request timeout. (Modbus exception: 0xff)"));
-
-    QModbusReply protocolWithoutException(QModbusReply::Common, 1);
-    protocolWithoutException.setError(QModbusDevice::ProtocolError, QStringLiteral("p"));
-    QCOMPARE(ModbusTexts::readFailed(protocolWithoutException),
-        QStringLiteral("Ошибка чтения 1: p (Modbus exception: 0xff)"));
-
-    QModbusReply aborted(QModbusReply::Raw, 1);
-    aborted.setError(QModbusDevice::ReplyAbortedError, QStringLiteral("%1"));
-    QCOMPARE(ModbusTexts::writeFailed(aborted), QStringLiteral("Ошибка записи 3: %1 (code: 0x7)"));
 }
 
 // ---- register-description file ----

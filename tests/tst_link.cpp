@@ -68,6 +68,7 @@ private:
     std::unique_ptr<SensorLink> m_sensor;
     std::unique_ptr<QModbusRtuSerialMaster> m_master;
     std::unique_ptr<ModbusLink> m_link;
+    LineSettings m_line;
     QList<ModbusOutcome> m_outcomes;
 };
 
@@ -92,13 +93,12 @@ bool TestLink::open(const QStringList& simArgs)
     if (!m_sensor->start(simArgs))
         return false;
     m_master = std::make_unique<QModbusRtuSerialMaster>();
-    m_master->setConnectionParameter(QModbusDevice::SerialPortNameParameter, m_sensor->programPort());
-    m_master->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QSerialPort::Baud115200);
-    m_master->setTimeout(300);
-    m_master->setNumberOfRetries(1);
+    m_line.portName = m_sensor->programPort();
+    m_line.timeoutMs = 300;
+    m_line.retries = 1;
     m_link = std::make_unique<ModbusLink>(m_master.get());
     connect(m_link.get(), &ModbusLink::finished, this, [this](const ModbusOutcome& o) { m_outcomes << o; });
-    return m_link->connectDevice() && QTest::qWaitFor([this] { return m_link->connected(); }, 5000);
+    return m_link->connectDevice(m_line) && QTest::qWaitFor([this] { return m_link->connected(); }, 5000);
 }
 
 ModbusOutcome TestLink::outcomeOf(quint64 id)
@@ -298,8 +298,9 @@ void TestLink::disconnectInTheTurnOfTheSend()
     QVERIFY2(m_sensor->journal().isEmpty(), qPrintable(seen(m_sensor->journal()).join(' ')));
 
     // The next connect is heard again: a port that cannot be opened is reported.
-    m_master->setConnectionParameter(QModbusDevice::SerialPortNameParameter, m_sensor->programPort() + QStringLiteral("-gone"));
-    QVERIFY(!m_link->connectDevice());
+    LineSettings gone = m_line;
+    gone.portName += QStringLiteral("-gone");
+    QVERIFY(!m_link->connectDevice(gone));
     QVERIFY(deviceErrors.count() > 0);
 }
 
@@ -463,7 +464,7 @@ void TestLink::lossQueuedBeforeReconnectLeavesItAlone()
     emit m_master->errorOccurred(QModbusDevice::ReadError);
     QCOMPARE(deviceErrors.count(), 1);
     m_link->disconnectDevice();
-    QVERIFY(m_link->connectDevice());
+    QVERIFY(m_link->connectDevice(m_line));
     QTRY_VERIFY_WITH_TIMEOUT(m_link->connected(), 5000);
     const ModbusOutcome read = outcomeOf(m_link->read(QStringLiteral("1"), 0, 13));
     QCOMPARE(read.kind, ModbusOutcome::Done);
@@ -498,7 +499,7 @@ void TestLink::earlierConnectionsOutcomeAfterReconnect()
     });
     const BeforeQueuedCall reconnect(m_link.get(), [&] {
         m_link->disconnectDevice();
-        reconnected = m_link->connectDevice();
+        reconnected = m_link->connectDevice(m_line);
         heldUpOnNewLine = m_link->statusReadOutstanding() || m_link->outstanding(id);
     });
     id = write ? m_link->write(QStringLiteral("1"), 4, {9}) : m_link->read(QStringLiteral("1"), 13, 16, true);
