@@ -17,6 +17,12 @@ SensorControls::SensorControls(ModbusLink* link, Form form, const RequestNotices
     connect(link, &ModbusLink::deviceError, this,
         [this](QModbusDevice::Error, const QString& text) { this->notices->showFor(text, 5000); });
     connect(link, &ModbusLink::lineLost, this, &SensorControls::updateButtons);
+    connect(link, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
+        if (!outcome.isWrite && outcome.kind == ModbusOutcome::Done)
+            this->form.showReadResult(outcome.unit.startAddress(), outcome.values());
+        else
+            this->notices->show(outcome);
+    });
 }
 
 bool SensorControls::mayWrite() const

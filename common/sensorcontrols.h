@@ -13,10 +13,11 @@ class QTableWidget;
 class QWidget;
 class RequestNotices;
 
-// What every edition's window does with its link at the user's word: connects with the line
-// settings and reads the configuration, or tells why it could not; disconnects; shows the
-// master's own errors; keeps "Считать все" and "Записать" enabled exactly while they can
-// work; and runs the configuration write behind "Записать", one pass at a time.
+// What every edition's window does with its link: connects with the line settings and reads
+// the configuration, or tells why it could not; disconnects; hands the values of each read to
+// the window and tells what became of every other request, and the master's own errors;
+// keeps "Считать все" and "Записать" enabled exactly while they can work; and runs the
+// configuration write behind "Записать", one pass at a time.
 class SensorControls : public QObject
 {
     Q_OBJECT
@@ -32,9 +33,23 @@ public:
         // The window's read of the configuration block: on a connect, and after a pass in
         // which a write failed.
         std::function<void()> readConfiguration;
+        // Shows the values of a read that went through.
+        std::function<void(int startAddress, const QList<quint16>& values)> showReadResult;
         // While it says no, "Записать" stays disabled and a click writes nothing.
         std::function<bool()> writeReady;
     };
+
+    // The widgets that every edition's form has, by the same names.
+    template <typename Ui>
+    static Form formOf(const Ui* ui)
+    {
+        Form form;
+        form.readButton = ui->pushButtonCfgRead;
+        form.writeButton = ui->pushButtonCfgWrite;
+        form.configTable = ui->tableCfg;
+        form.slaveAddress = ui->lineEdiSlaveAddr;
+        return form;
+    }
 
     SensorControls(ModbusLink* link, Form form, const RequestNotices* notices, QObject* parent);
 

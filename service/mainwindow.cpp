@@ -171,21 +171,12 @@ void MainWindow::modbusInitiate()
 {
     modbusDevice = new QModbusRtuSerialMaster(this);
     modbusLink = new ModbusLink(modbusDevice, this);
-    SensorControls::Form form;
-    form.readButton = ui->pushButtonCfgRead;
-    form.writeButton = ui->pushButtonCfgWrite;
-    form.configTable = ui->tableCfg;
-    form.slaveAddress = ui->lineEdiSlaveAddr;
+    SensorControls::Form form = SensorControls::formOf(ui);
     form.measurementModeWarningParent = this;
     form.readConfiguration = [this] { on_pushButtonCfgRead_clicked(); };
+    form.showReadResult = [this](int startAddress, const QList<quint16>& values) { showReadResult(startAddress, values); };
     form.writeReady = [this] { return !versionCheckPending; };
     sensorControls = new SensorControls(modbusLink, form, notices.get(), this);
-    connect(modbusLink, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
-        if (outcome.isWrite)
-            notices->show(outcome);
-        else
-            readReady(outcome);
-    });
     connect(modbusLink, &ModbusLink::lineLost, this, &MainWindow::updateConnectCaption);
     connect(&statusTimer, &QTimer::timeout, this, [this] { pollStatus(); });
     statusTimer.start(2000);
@@ -249,14 +240,6 @@ void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
 {
     statusBar()->clearMessage();
     modbusLink->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
-}
-
-void MainWindow::readReady(const ModbusOutcome& outcome)
-{
-    if (outcome.kind == ModbusOutcome::Done)
-        showReadResult(outcome.unit.startAddress(), outcome.values());
-    else
-        notices->show(outcome);
 }
 
 void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)

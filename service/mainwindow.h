@@ -47,7 +47,6 @@ public:
     static constexpr int consoleBlockLimit = 10000;
 
 private slots:
-    void readReady(const ModbusOutcome& outcome);
     void on_pushButtonOpenPort_clicked();
     void on_pushButtonCfgWrite_clicked();
     void on_pushButtonCfgRead_clicked();

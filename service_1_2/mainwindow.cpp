@@ -102,22 +102,13 @@ void MainWindow::initiate()
 
     modbusDevice = new QModbusRtuSerialMaster(this);
     modbusLink = new ModbusLink(modbusDevice, this);
-    SensorControls::Form form;
-    form.readButton = ui->pushButtonCfgRead;
-    form.writeButton = ui->pushButtonCfgWrite;
-    form.configTable = ui->tableCfg;
-    form.slaveAddress = ui->lineEdiSlaveAddr;
+    SensorControls::Form form = SensorControls::formOf(ui);
 #ifndef TARVEX_EDITION_1_2
     form.measurementModeWarningParent = this;
 #endif
     form.readConfiguration = [this] { on_pushButtonCfgRead_clicked(); };
+    form.showReadResult = [this](int startAddress, const QList<quint16>& values) { showReadResult(startAddress, values); };
     sensorControls = new SensorControls(modbusLink, form, notices.get(), this);
-    connect(modbusLink, &ModbusLink::finished, this, [this](const ModbusOutcome& outcome) {
-        if (outcome.isWrite)
-            notices->show(outcome);
-        else
-            readReady(outcome);
-    });
     connect(modbusDevice, &QModbusDevice::stateChanged, this, &MainWindow::onStateChanged);
 
     ui->tabWidget->setCurrentIndex(0);
@@ -233,14 +224,6 @@ void MainWindow::slotTimerTimeout()
     ++pollsSent;
     ui->label_counter_state->setText(ModbusTexts::pollCounter(pollsSent, statusValuesReceived));
     readRegisters(stateFirst, stateCount, true);
-}
-
-void MainWindow::readReady(const ModbusOutcome& outcome)
-{
-    if (outcome.kind == ModbusOutcome::Done)
-        showReadResult(outcome.unit.startAddress(), outcome.values());
-    else
-        notices->show(outcome);
 }
 
 void MainWindow::showReadResult(int startAddress, QList<quint16> values)

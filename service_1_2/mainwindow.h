@@ -44,7 +44,6 @@ private slots:
     void slotMousePress(QMouseEvent* event);
     void slotMouseRelease(QMouseEvent* event);
     void onStateChanged(int state);
-    void readReady(const ModbusOutcome& outcome);
     void on_pushButtonOpenPort_clicked();
     void on_pushButtonCfgWrite_clicked();
     void on_pushButtonCfgRead_clicked();
