@@ -87,6 +87,8 @@ private slots:
     void warningBoxHoldsNothingUp();
     void lineLostUnderWarningBox();
     void reconnectBeforeFirstReplyIsHandled();
+    void writeWaitsForFirmwareVersion_data();
+    void writeWaitsForFirmwareVersion();
     void statusPollDecodesState();
     void valuesFollowTheirDescriptions();
     void tablesWithoutFileTakeNoValues();
@@ -387,6 +389,67 @@ void TestModbusLink::reconnectBeforeFirstReplyIsHandled()
     }
     QCOMPARE(Journal::only(t.link.journal(), Journal::isConfigRead).size(), 1);
     QVERIFY2(t.modals->seen().isEmpty(), qPrintable(t.modals->seen().join('\n')));
+}
+
+void TestModbusLink::writeWaitsForFirmwareVersion_data()
+{
+    QTest::addColumn<int>("unansweredTries");
+    // The first configuration read of the connection is answered at the master's second try,
+    // or at none of them.
+    QTest::newRow("first read answered late") << 1;
+    QTest::newRow("first read fails") << MainWindow::modbusRetries + 1;
+}
+
+// The first configuration reply of a connection rebuilds the tables, ticks included: until it
+// has been handled, "Записать" is disabled and a click writes nothing, so that no pass runs
+// under a rebuild.
+void TestModbusLink::writeWaitsForFirmwareVersion()
+{
+    QFETCH(int, unansweredTries);
+    LinkedWindow t;
+    QVERIFY2(t.start(), qPrintable(t.link.errorString()));
+    t.stopPolls();
+    QVERIFY(t.link.command(QStringLiteral("silent 3 0 %1").arg(unansweredTries)));
+    const QList<int> ticked = {4, 7, 9};
+    for (int row : ticked)
+        t.tick(row);
+    const auto clickWriteAnyway = [&] {
+        t.clickWrite();
+        QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgWrite_clicked");
+    };
+
+    t.clickConnect(t.link.programPort());
+    QVERIFY(t.linkConnected());
+    QVERIFY(t.readButton->isEnabled());
+    QVERIFY(!t.writeButton->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!t.configReads().isEmpty(), 5000);
+    QVERIFY(!t.writeButton->isEnabled());
+    clickWriteAnyway();
+    if (unansweredTries > MainWindow::modbusRetries) {
+        // The read fails: "Записать" stays disabled until "Считать все" brings the version.
+        const QString timedOut = QStringLiteral("Ошибка чтения 2: Request timeout. (code: 0x5)");
+        QTRY_COMPARE_WITH_TIMEOUT(t.logTexts(), QStringList {timedOut}, 10000);
+        QVERIFY(!t.writeButton->isEnabled());
+        QVERIFY(t.readButton->isEnabled());
+        clickWriteAnyway();
+        t.clickRead();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(t.writeButton->isEnabled(), 10000);
+    QVERIFY(t.writesSeen().isEmpty());
+    // Enabled once the reply was handled: the rebuilt table took the ticks, and the values
+    // after the version (which the read that follows shows again).
+    QCOMPARE(t.cfgValue(3), QStringLiteral("70"));
+    for (int row : ticked)
+        QCOMPARE(t.choice(row)->checkState(), Qt::Unchecked);
+
+    QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(2), QStringLiteral("14"), 5000);
+    for (int row : ticked)
+        t.tick(row);
+    t.clickWrite();
+    QCOMPARE(t.writesSeen(), (QStringList {"0:0:ok", "3:100:ok", "0:0:ok", "6:10:ok", "0:0:ok", "8:50:ok"}));
+    for (int row : ticked)
+        QCOMPARE(t.choiceColour(row), QColor(Qt::green));
+    QVERIFY(t.writeButton->isEnabled());
 }
 
 void TestModbusLink::statusPollDecodesState()

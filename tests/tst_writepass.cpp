@@ -144,6 +144,8 @@ private slots:
     void measurementMode();
     void invalidValueIsNotWritten_data();
     void invalidValueIsNotWritten();
+    void valueTakenWhenSent_data();
+    void valueTakenWhenSent();
     void untickingClearsColour();
     void secondClickRefusedDuringPass();
     void lateReplyDecidesNothing();
@@ -428,6 +430,92 @@ void TestWritePass::invalidValueIsNotWritten()
     QTRY_VERIFY_WITH_TIMEOUT(configReadsAfterWrites(*t) > 0, 5000);
     const QString held = row == 1 ? QStringLiteral("0") : row == 3 ? QStringLiteral("70") : windowKind().cell("-2", "65534");
     QTRY_COMPARE_WITH_TIMEOUT(t->cfgValue(row), held, 5000);
+}
+
+void TestWritePass::valueTakenWhenSent_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+    QTest::addColumn<QStringList>("writes");
+    // Of the edited row and of row 12, ticked after it.
+    QTest::addColumn<QStringList>("colours");
+    QTest::addColumn<QString>("rejected");
+    QTest::addColumn<bool>("readBack");
+    // What the sensor holds in the edited row's register, as the table shows it.
+    QTest::addColumn<QString>("held");
+
+    // The first try of the access code goes unanswered; the edit comes while the master waits
+    // to ask again.
+    const QStringList accessCode = {"0:0:silent", "0:0:ok"};
+    QTest::newRow("edited to another value") << 8 << "500" << "600" << accessCode + QStringList {"7:600:ok", "0:0:ok", "11:20:ok"}
+                                             << QStringList {"green", "green"} << "" << false << "600";
+    QTest::newRow("edited to letters") << 8 << "500" << "abc" << accessCode + QStringList {"0:0:ok", "11:20:ok"}
+                                       << QStringList {"red", "green"}
+                                       << "Ошибка записи: недопустимое значение \"abc\" регистра 7 (нужно целое число от -32768 до 65535)"
+                                       << true << "1";
+    QTest::newRow("edited beyond 16 bits") << 5 << "7" << "70000" << accessCode + QStringList {"0:0:ok", "11:20:ok"}
+                                           << QStringList {"red", "green"}
+                                           << "Ошибка записи: недопустимое значение \"70000\" регистра 4 (нужно целое число от -32768 до 65535)"
+                                           << true << "3";
+    if (windowKind().checksMeasurementMode) {
+        // The mode is checked again as it is taken; out of range, it ends the pass there.
+        QTest::newRow("measurement mode edited out of range") << 10 << "2" << "5" << accessCode << QStringList {"red", "transparent"}
+                                                              << "" << false << "0";
+    } else {
+        QTest::newRow("measurement mode edited") << 10 << "2" << "5" << accessCode + QStringList {"9:5:ok", "0:0:ok", "11:20:ok"}
+                                                 << QStringList {"green", "green"} << "" << false << "5";
+    }
+}
+
+// The value a row's write sends is the one its cell shows when the write goes out: an edit
+// made while the access code waits is what the sensor gets, and a green row means the
+// sensor holds what the row shows.
+void TestWritePass::valueTakenWhenSent()
+{
+    QFETCH(int, row);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, colours);
+    QFETCH(QString, rejected);
+    QFETCH(bool, readBack);
+    QFETCH(QString, held);
+
+    const auto t = ready();
+    QVERIFY(t);
+    StatusMessages messages(t->statusBar());
+    QVERIFY(t->link.command(QStringLiteral("silent 16 0 1")));
+    t->setCfgValue(row, before);
+    t->tick(row);
+    t->tick(12);
+    bool edited = false;
+    QTimer editor;
+    editor.setInterval(5);
+    QObject::connect(&editor, &QTimer::timeout, [&] {
+        if (!edited && !t->writesSeen().isEmpty()) {
+            edited = true;
+            t->setCfgValue(row, after);
+        }
+    });
+    editor.start();
+    t->clickWrite();
+    editor.stop();
+    QVERIFY(edited);
+
+    QCOMPARE(t->writesSeen(), writes);
+    QCOMPARE(t->choiceColour(row), colourNamed(colours.at(0)));
+    QCOMPARE(t->choiceColour(12), colourNamed(colours.at(1)));
+    const bool modeStopped = windowKind().checksMeasurementMode && row == 10;
+    QCOMPARE(t->modals->seen().size(), modeStopped ? 1 : 0);
+    if (rejected.isEmpty()) {
+        QCOMPARE(t->logTexts(), QStringList());
+    } else {
+        QCOMPARE(messages.durationsOf(rejected), QList<int> {3000});
+        QCOMPARE(t->logTexts(), QStringList {rejected});
+    }
+    QCOMPARE(passReadTableAgain(*t), readBack);
+    QCOMPARE(t->cfgValue(row), held);
 }
 
 void TestWritePass::untickingClearsColour()
