@@ -17,7 +17,6 @@
 #include "modbuslink.h"
 #include "requestnotices.h"
 
-class SensorControls;
 class GraphDrawer;
 class QActionGroup;
 class QCloseEvent;
@@ -26,6 +25,7 @@ class QKeyEvent;
 class QMenu;
 class QModbusClient;
 class QTableWidgetItem;
+class SensorControls;
 class Ui_MainWindow;
 
 class MainWindow : public QMainWindow
