@@ -17,9 +17,9 @@
 
 class QCloseEvent;
 class QModbusClient;
-class SensorControls;
 class QMouseEvent;
 class QTableWidgetItem;
+class SensorControls;
 class Ui_MainWindow;
 
 // The main window of the earlier editions 1.2.1 and 1.2 (the latter built with
