@@ -66,13 +66,9 @@ public:
     bool connectToSensor() override
     {
         const int before = configReads().size();
-        clickConnect(link.programPort());
-        return QTest::qWaitFor(
-            [&] {
-                return configReads().size() >= before + 2 && !cfgValue(1).isEmpty()
-                    && !cfgValue(cfg->rowCount() - 1).isEmpty();
-            },
-            10000);
+        return connectAndWaitFor([&] {
+            return configReads().size() >= before + 2 && !cfgValue(1).isEmpty() && !cfgValue(cfg->rowCount() - 1).isEmpty();
+        });
     }
 
     // The period is in milliseconds; the timer starts over with it.

@@ -15,6 +15,7 @@
 #include <sys/resource.h>
 
 #include "modbuslink.h"
+#include "modbustexts.h"
 
 SensorWindow::SensorWindow(bool withTables)
     : dir(withTables)
@@ -51,6 +52,33 @@ void SensorWindow::clickConnect(const QString& port)
     ports->addItem(port);
     ports->setCurrentIndex(ports->count() - 1);
     QTest::mouseClick(openButton, Qt::LeftButton);
+}
+
+bool SensorWindow::connectAndWaitFor(const std::function<bool()>& done)
+{
+    static const char* const kinds[] = {"done", "refused", "failed", "mismatch", "given up", "dropped"};
+    QStringList failures;
+    const QMetaObject::Connection watch
+        = QObject::connect(modbusLink(), &ModbusLink::finished, [&](const ModbusOutcome& outcome) {
+              if (outcome.kind == ModbusOutcome::Done)
+                  return;
+              failures << QStringLiteral("%1 of %2 registers from %3: %4 %5")
+                              .arg(QLatin1String(outcome.isWrite ? "write" : "read"))
+                              .arg(outcome.requestedCount)
+                              .arg(outcome.requestedStart)
+                              .arg(QLatin1String(kinds[outcome.kind]), ModbusTexts::failure(outcome));
+          });
+    clickConnect(link.programPort());
+    const bool ok = QTest::qWaitFor(done, 10000);
+    QObject::disconnect(watch);
+    if (!ok) {
+        qWarning("connecting to the sensor: requests [%s], link %s, status bar \"%s\", log [%s], the sensor saw [%s], "
+                 "and said [%s]",
+            qPrintable(failures.join(QLatin1String("; "))), linkConnected() ? "up" : "down",
+            qPrintable(statusBar()->currentMessage()), qPrintable(logTexts().join(QLatin1String("; "))),
+            qPrintable(Journal::describe(link.journal())), qPrintable(link.notices().join(QLatin1String("; "))));
+    }
+    return ok;
 }
 
 void SensorWindow::clickDisconnect()

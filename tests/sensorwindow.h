@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include "journal.h"
@@ -73,6 +74,10 @@ public:
     // The port list is refreshed from the system in one edition and drops what it does
     // not know, so the entry is added and used in one go.
     void clickConnect(const QString& port);
+    // Clicks connect to the sensor and waits until `done`. When it does not come, says why:
+    // what became of each request of the connection that did not go through, whether the
+    // link is up, what the status bar and the log show, and what the sensor saw.
+    bool connectAndWaitFor(const std::function<bool()>& done);
     void clickDisconnect();
     void clickRead();
     void clickWrite();

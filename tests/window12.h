@@ -128,9 +128,8 @@ public:
     bool connectToSensor() override
     {
         const int before = configReads().size();
-        clickConnect(link.programPort());
-        return QTest::qWaitFor(
-            [&] { return configReads().size() > before && !cfgValue(1).isEmpty() && !cfgValue(13).isEmpty(); }, 10000);
+        return connectAndWaitFor(
+            [&] { return configReads().size() > before && !cfgValue(1).isEmpty() && !cfgValue(13).isEmpty(); });
     }
 
     // One tick of the status timer with `tab` shown, and the wait for the read it sent.
