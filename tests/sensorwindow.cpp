@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QModbusClient>
+#include <QModbusReply>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -13,6 +14,8 @@
 #include <QTest>
 
 #include <sys/resource.h>
+
+#include <algorithm>
 
 #include "modbuslink.h"
 #include "modbustexts.h"
@@ -84,6 +87,20 @@ bool SensorWindow::connectAndWaitFor(const std::function<bool()>& done)
 void SensorWindow::clickDisconnect()
 {
     QTest::mouseClick(openButton, Qt::LeftButton);
+}
+
+bool SensorWindow::replaceSensor(const QStringList& simArgs)
+{
+    if (!stopPollsAndSettle())
+        return false;
+    const auto lineQuiet = [&] {
+        const QList<QModbusReply*> replies = master()->findChildren<QModbusReply*>();
+        return std::all_of(replies.cbegin(), replies.cend(), [](const QModbusReply* r) { return r->isFinished(); });
+    };
+    if (!QTest::qWaitFor(lineQuiet, 10000))
+        return false;
+    clickDisconnect();
+    return link.start(simArgs);
 }
 
 void SensorWindow::clickRead()

@@ -79,6 +79,10 @@ public:
     // link is up, what the status bar and the log show, and what the sensor saw.
     bool connectAndWaitFor(const std::function<bool()>& done);
     void clickDisconnect();
+    // Stops the polls, waits until nothing is on the line, disconnects and puts another sensor
+    // there: a request still on its way through the pty pair would reach the new sensor, and
+    // its answer would end the new connection's first request.
+    bool replaceSensor(const QStringList& simArgs);
     void clickRead();
     void clickWrite();
 
