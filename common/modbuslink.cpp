@@ -69,8 +69,12 @@ bool ModbusLink::connected() const
 
 bool ModbusLink::connectDevice(const LineSettings& line)
 {
-    if (!device || open)
+    if (!device)
         return false;
+    if (open || ending) {
+        connectError = windowText("предыдущее подключение ещё не завершено");
+        return false;
+    }
     device->setConnectionParameter(QModbusDevice::SerialPortNameParameter, QVariant(line.portName));
     device->setConnectionParameter(QModbusDevice::SerialParityParameter, QVariant(line.parity));
     device->setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QVariant(line.baudRate));
@@ -78,15 +82,21 @@ bool ModbusLink::connectDevice(const LineSettings& line)
     device->setConnectionParameter(QModbusDevice::SerialStopBitsParameter, QVariant(line.stopBits));
     device->setTimeout(line.timeoutMs);
     device->setNumberOfRetries(line.retries);
+    // Counted and heard only once it is open: what the master raises about the closed port
+    // of the last connection stays no news.
+    if (!device->connectDevice()) {
+        connectError = device->errorString();
+        return false;
+    }
     ++connection;
     closedUntilConnect = false;
-    open = device->connectDevice();
-    return open;
+    open = true;
+    return true;
 }
 
-QString ModbusLink::deviceErrorString() const
+QString ModbusLink::connectErrorString() const
 {
-    return device ? device->errorString() : QString();
+    return connectError;
 }
 
 quint64 ModbusLink::connectionCount() const
@@ -187,13 +197,25 @@ void ModbusLink::enqueue(const QString& slaveText, Request request)
     QString problem;
     if (!slaveAddress(slaveText, request.server, problem))
         request.refusal = problem;
+    if (!open) {
+        report(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
+                                         : refusalOf(request, request.refusal));
+        return;
+    }
     queue.enqueue(request);
     sendNext();
 }
 
+// The master takes requests only while the connection is open and its line not known lost;
+// what is queued meanwhile waits for the end of the connection, which drops it.
+bool ModbusLink::sending() const
+{
+    return open && !closedUntilConnect && connected();
+}
+
 void ModbusLink::sendNext()
 {
-    while (!onLineReply && !queue.isEmpty())
+    while (sending() && !onLineReply && !queue.isEmpty())
         dispatch(queue.dequeue());
 }
 
@@ -297,9 +319,7 @@ void ModbusLink::countWorkTime()
     ModbusOutcome outcome = outcomeFor(onLine, ModbusOutcome::GivenUp);
     outcome.error = QModbusDevice::TimeoutError;
     outcome.errorString = windowText("ответ не получен за %1 мс").arg(givenUpAfterMs());
-    detachOnLine();
-    report(outcome);
-    takeLinkDown();
+    takeLinkDown(outcome);
 }
 
 void ModbusLink::onDeviceError(QModbusDevice::Error error)
@@ -331,27 +351,44 @@ void ModbusLink::onStateChanged(QModbusDevice::State state)
 }
 
 // Every end of a connection comes here: the user's disconnect, a lost line, a master that
-// stopped finishing requests, and a master that closed by itself. What was still on its way
-// to the handlers is reported first (see settleUndelivered), so nothing of this connection
-// reaches them after the next connect. The request on the line is aborted and those not yet
-// sent are dropped, none reported as a failure, but a request refused for its slave address
-// stays refused. From now until the next connect, what the master raises about the closed
-// port is no news: a request handed over in this turn of the event loop goes out from the
-// master's own timer, which then fires on the closed port. Once ended, nothing more.
-void ModbusLink::endConnection()
+// stopped finishing requests, and a master that closed by itself. First the connection comes
+// off the line: the request on it is detached, the queue emptied and the master disconnected,
+// so that nothing more of it can go out, even from a handler that runs an event loop of its
+// own. Then what it leaves is reported, in the order of its requests: what still waited for
+// the event loop (see settleUndelivered), the request that was on the line (aborted, or the
+// verdict that ended it), and those not yet sent, none of them reported as a failure, but a
+// request refused for its slave address stays refused. Until the last of these is out, no
+// new connection opens. From now until the next connect, what the master raises about the
+// closed port is no news: a request handed over in this turn of the event loop goes out from
+// the master's own timer, which then fires on the closed port.
+void ModbusLink::endConnection(const std::optional<ModbusOutcome>& onLineVerdict)
 {
     if (!open)
         return;
     open = false;
+    ending = true;
     closedUntilConnect = true;
-    dropAll();
+    settleUndelivered();
+    if (onLineReply)
+        undelivered.enqueue(onLineVerdict ? *onLineVerdict : outcomeFor(onLine, ModbusOutcome::Dropped));
+    detachOnLine();
+    while (!queue.isEmpty()) {
+        const Request request = queue.dequeue();
+        // A refusal was decided when its request was made; it waited only to keep its place.
+        undelivered.enqueue(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
+                                                      : refusalOf(request, request.refusal));
+    }
     if (connected())
         device->disconnectDevice();
+    drainUndelivered();
+    ending = false;
 }
 
-void ModbusLink::takeLinkDown()
+void ModbusLink::takeLinkDown(const std::optional<ModbusOutcome>& onLineVerdict)
 {
-    endConnection();
+    if (!open)
+        return;
+    endConnection(onLineVerdict);
     emit lineLost();
 }
 
@@ -366,30 +403,12 @@ void ModbusLink::detachOnLine()
     onLineReply = nullptr;
 }
 
-void ModbusLink::dropAll()
-{
-    settleUndelivered();
-    QList<Request> dropped;
-    if (onLineReply)
-        dropped << onLine;
-    detachOnLine();
-    while (!queue.isEmpty())
-        dropped << queue.dequeue();
-    // A refusal was decided when its request was made; it waited only to keep its place.
-    for (const Request& request : std::as_const(dropped)) {
-        report(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
-                                         : refusalOf(request, request.refusal));
-    }
-}
-
-// The connection ends: what still waits for the event loop is reported now, in order. An
-// answer to a read decides nothing once its line is gone, as the read on the line does not,
-// and is dropped; a write that the sensor took stays done, and the link's own verdicts
-// (refused, given up) stand.
+// The connection ends: an answer to a read that still waits for the event loop decides
+// nothing once its line is gone, as the read on the line does not, and is dropped; a write
+// that the sensor took stays done, and the link's own verdicts (refused, given up) stand.
 void ModbusLink::settleUndelivered()
 {
-    while (!undelivered.isEmpty()) {
-        ModbusOutcome outcome = undelivered.dequeue();
+    for (ModbusOutcome& outcome : undelivered) {
         const bool answer = outcome.kind == ModbusOutcome::Done || outcome.kind == ModbusOutcome::Failed
             || outcome.kind == ModbusOutcome::Mismatch;
         if (answer && !outcome.isWrite) {
@@ -401,7 +420,6 @@ void ModbusLink::settleUndelivered()
             dropped.requestedCount = outcome.requestedCount;
             outcome = dropped;
         }
-        emit finished(outcome);
     }
 }
 
@@ -424,10 +442,15 @@ void ModbusLink::postDelivery()
     QMetaObject::invokeMethod(this, &ModbusLink::deliverUndelivered, Qt::QueuedConnection);
 }
 
-// Drains the outcomes waiting for the event loop, whatever came after the delivery was posted.
 void ModbusLink::deliverUndelivered()
 {
     deliveryPosted = false;
+    drainUndelivered();
+}
+
+// Reports the outcomes waiting for the event loop, whatever comes behind them meanwhile.
+void ModbusLink::drainUndelivered()
+{
     while (!undelivered.isEmpty()) {
         const ModbusOutcome outcome = undelivered.dequeue();
         // A handler that runs an event loop of its own (a message box) must not hold up

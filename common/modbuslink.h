@@ -11,6 +11,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+
 class QModbusClient;
 class QModbusReply;
 
@@ -66,8 +68,9 @@ struct LineSettings {
 // out never reaches the sensor; checks every answer against its request; keeps at most
 // one status read outstanding; notices once that the line went away and takes the
 // master down outside the port's own signal; and gives a request up only once the master
-// had all the time its time-out and retries need. It reports outcomes, never from inside
-// the master's handling of a reply, and shows or logs nothing itself.
+// had all the time its time-out and retries need. A connection that ends is off the line
+// before anything of it is reported. It reports outcomes, never from inside the master's
+// handling of a reply, and shows or logs nothing itself.
 class ModbusLink : public QObject
 {
     Q_OBJECT
@@ -94,17 +97,21 @@ public:
 
     bool connected() const;
     // Sets the line and the master's time-out and retries, and connects; false when it
-    // fails, with the master's text in deviceErrorString().
+    // fails, with the reason in connectErrorString(). A connect is refused while a
+    // connection is open, and while the end of the last one is still being reported (from
+    // a handler of one of those outcomes): every outcome of a connection comes before
+    // anything of the next. A connect that fails leaves the link as it was.
     bool connectDevice(const LineSettings& line);
-    QString deviceErrorString() const;
-    // Counts connects: a connection is known by the count at its connect.
+    QString connectErrorString() const;
+    // Counts the connects that succeeded: a connection is known by the count at its connect.
     quint64 connectionCount() const;
     // Disconnects the master: the connection ends (see endConnection).
     void disconnectDevice();
 
     // Queues a function-3 read of holding registers. `finished` reports the outcome, in
     // the order of the requests: a refused request is reported when its turn comes, at
-    // once when nothing is ahead of it. A status read is refused silently (returns 0)
+    // once when nothing is ahead of it. Nothing goes out while no connection is open: a
+    // request made then is dropped in its turn. A status read is refused silently (returns 0)
     // while another status read is outstanding; otherwise returns the request's id.
     quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
     bool statusReadOutstanding() const;
@@ -156,14 +163,15 @@ private:
     void countWorkTime();
     void onDeviceError(QModbusDevice::Error error);
     void onStateChanged(QModbusDevice::State state);
-    void endConnection();
-    void takeLinkDown();
+    bool sending() const;
+    void endConnection(const std::optional<ModbusOutcome>& onLineVerdict = std::nullopt);
+    void takeLinkDown(const std::optional<ModbusOutcome>& onLineVerdict = std::nullopt);
     void detachOnLine();
-    void dropAll();
     void settleUndelivered();
     void report(const ModbusOutcome& outcome);
     void postDelivery();
     void deliverUndelivered();
+    void drainUndelivered();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
     ModbusOutcome refusalOf(const Request& request, const QString& reason) const;
 
@@ -186,7 +194,10 @@ private:
     quint64 connection = 0;
     // Connected, and not yet ended.
     bool open = false;
-    // The line is known lost or was disconnected: the master's errors are no news until
-    // the next connect.
+    // The outcomes of a connection that ended are being reported.
+    bool ending = false;
+    // The line is known lost or was disconnected: nothing more goes out, and the master's
+    // errors are no news, until the next connect.
     bool closedUntilConnect = false;
+    QString connectError;
 };

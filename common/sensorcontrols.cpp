@@ -36,15 +36,14 @@ void SensorControls::updateButtons()
     form.writeButton->setEnabled(mayWrite());
 }
 
-bool SensorControls::connectDevice(const LineSettings& line)
+void SensorControls::connectDevice(const LineSettings& line)
 {
     const bool connected = link->connectDevice(line);
     if (!connected)
-        notices->showFor(ModbusTexts::connectFailed(link->deviceErrorString()), 5000);
+        notices->showFor(ModbusTexts::connectFailed(link->connectErrorString()), 5000);
     updateButtons();
     if (connected)
         form.readConfiguration();
-    return connected;
 }
 
 void SensorControls::disconnectDevice()

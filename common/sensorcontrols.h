@@ -55,8 +55,8 @@ public:
 
     // The buttons as the connection, a running pass and writeReady have them.
     void updateButtons();
-    // Connects and reads the configuration; otherwise shows the master's error for 5000 ms.
-    bool connectDevice(const LineSettings& line);
+    // Connects and reads the configuration; otherwise shows why not for 5000 ms.
+    void connectDevice(const LineSettings& line);
     // Ends the connection, when there is one, and with it a pass that waits in the event loop.
     void disconnectDevice();
     // The click on "Записать": nothing unless connected and ready, or while a pass runs (it

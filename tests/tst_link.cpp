@@ -46,15 +46,19 @@ private slots:
     void oneStatusReadOutstanding();
     void answersForOtherRegistersAreMismatches_data();
     void answersForOtherRegistersAreMismatches();
+    void echoOfAnotherRegisterIsNoAnswer();
     void requestsGoOutOneAtATime();
     void disconnectDropsEverythingSilently();
     void disconnectInTheTurnOfTheSend_data();
     void disconnectInTheTurnOfTheSend();
     void queuedRefusalStandsOnDisconnect();
+    void endOfConnectionIsFinal();
+    void connectWhileTheEndIsReportedIsRefused();
     void lineLossIsReportedOnce();
     void refusalKeepsItsPlaceInOrder_data();
     void refusalKeepsItsPlaceInOrder();
     void handlerWithEventLoopHoldsNothingUp();
+    void outcomesWaitingTogetherReachAHandlersLoop();
     void stuckMasterIsGivenUp_data();
     void stuckMasterIsGivenUp();
     void lossQueuedBeforeReconnectLeavesItAlone();
@@ -234,6 +238,31 @@ void TestLink::answersForOtherRegistersAreMismatches()
     QCOMPARE(outcome.receivedCount, receivedCount);
 }
 
+// The master pairs an answer with its request by server and function only. The sensor
+// answers the first write late, after the master has asked again; the first echo ends the
+// retry, and the echo of the retry comes while the next write is on the line. It names
+// register 0, so it is no answer to the write of register 4, which the sensor refuses.
+void TestLink::echoOfAnotherRegisterIsNoAnswer()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    const int lateMs = m_line.timeoutMs * 3 / 2;
+    QVERIFY(m_sensor->command(QStringLiteral("delay 16 0 %1 2").arg(lateMs)));
+    QVERIFY(m_sensor->command(QStringLiteral("exception 16 4 2")));
+    const quint64 first = m_link->write(QStringLiteral("1"), 0, {7});
+    const quint64 next = m_link->write(QStringLiteral("1"), 4, {9});
+    QCOMPARE(outcomeOf(first).kind, ModbusOutcome::Done);
+    const ModbusOutcome outcome = outcomeOf(next);
+    // Paired with the stray echo, or, on a machine slow enough that it came while nothing
+    // was on the line, with the sensor's refusal: never done.
+    if (outcome.kind == ModbusOutcome::Mismatch) {
+        QCOMPARE(outcome.receivedStart, 0);
+        QCOMPARE(outcome.receivedCount, 1);
+    } else {
+        QCOMPARE(outcome.kind, ModbusOutcome::Failed);
+        QCOMPARE(outcome.exceptionCode, 2);
+    }
+}
+
 void TestLink::requestsGoOutOneAtATime()
 {
     QVERIFY2(open(), qPrintable(m_sensor->errorString()));
@@ -291,17 +320,27 @@ void TestLink::disconnectInTheTurnOfTheSend()
     QSignalSpy deviceErrors(m_link.get(), &ModbusLink::deviceError);
     const quint64 id = write ? m_link->write(QStringLiteral("1"), 4, {9}) : m_link->read(QStringLiteral("1"), 0, 13);
     m_link->disconnectDevice();
-    QCOMPARE(outcomeOf(id).kind, ModbusOutcome::Dropped);
-    QTRY_VERIFY_WITH_TIMEOUT(masterErrors.count() > 0, 5000);
-    QCOMPARE(deviceErrors.count(), 0);
-    QCOMPARE(m_outcomes.size(), 1);
-    QVERIFY2(m_sensor->journal().isEmpty(), qPrintable(seen(m_sensor->journal()).join(' ')));
-
-    // The next connect is heard again: a port that cannot be opened is reported.
+    // A connect in the same turn that fails leaves the link as it was: not counted, and as
+    // deaf to the closed port as before.
+    const quint64 connections = m_link->connectionCount();
     LineSettings gone = m_line;
     gone.portName += QStringLiteral("-gone");
     QVERIFY(!m_link->connectDevice(gone));
-    QVERIFY(deviceErrors.count() > 0);
+    QVERIFY(!m_link->connectErrorString().isEmpty());
+    QCOMPARE(m_link->connectErrorString(), m_master->errorString());
+    const int afterConnect = masterErrors.count();
+    QCOMPARE(outcomeOf(id).kind, ModbusOutcome::Dropped);
+    QTRY_VERIFY_WITH_TIMEOUT(masterErrors.count() > afterConnect, 5000);
+    QCOMPARE(deviceErrors.count(), 0);
+    QCOMPARE(m_link->connectionCount(), connections);
+    QCOMPARE(m_outcomes.size(), 1);
+    QVERIFY2(m_sensor->journal().isEmpty(), qPrintable(seen(m_sensor->journal()).join(' ')));
+
+    // A connect that opens is counted and heard.
+    QVERIFY(m_link->connectDevice(m_line));
+    QCOMPARE(m_link->connectionCount(), connections + 1);
+    emit m_master->errorOccurred(QModbusDevice::UnknownError);
+    QCOMPARE(deviceErrors.count(), 1);
 }
 
 // A request refused for its slave address is refused when it is made; it waits in the
@@ -324,6 +363,93 @@ void TestLink::queuedRefusalStandsOnDisconnect()
     QVERIFY(m_outcomes.at(1).errorString.contains(QStringLiteral("\"0\"")));
     QCOMPARE(m_outcomes.at(2).id, queued);
     QCOMPARE(m_outcomes.at(2).kind, ModbusOutcome::Dropped);
+}
+
+// The user disconnects in the turn between a write's answer and its report, and the handler
+// of that report runs an event loop of its own. By then the connection is off the line: the
+// read that was on it (its first try unanswered), the write queued behind it and a read asked
+// for from inside that loop never reach the sensor, and every outcome comes in the order of
+// its request, the write that the sensor took done and the rest dropped.
+void TestLink::endOfConnectionIsFinal()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    m_sensor->clearJournal();
+    QVERIFY(m_sensor->command(QStringLiteral("silent 3 13 1")));
+    quint64 answered = 0;
+    quint64 askedInLoop = 0;
+    bool held = false;
+    QModbusDevice::State masterAtReport = QModbusDevice::ConnectedState;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (o.id != answered || held)
+            return;
+        held = true;
+        masterAtReport = m_master->state();
+        QEventLoop box;
+        QTimer::singleShot(900, &box, &QEventLoop::quit);
+        QTimer::singleShot(100, &box, [&] { askedInLoop = m_link->read(QStringLiteral("1"), 0, 13); });
+        box.exec();
+    });
+    const BeforeQueuedCall disconnect(m_link.get(), [&] { m_link->disconnectDevice(); });
+    answered = m_link->write(QStringLiteral("1"), 4, {9});
+    const quint64 onLine = m_link->read(QStringLiteral("1"), 13, 16, true);
+    const quint64 queued = m_link->write(QStringLiteral("1"), 6, {5});
+    QTRY_VERIFY_WITH_TIMEOUT(disconnect.ran() && held && askedInLoop != 0 && m_outcomes.size() >= 4, 10000);
+    QList<quint64> ids;
+    QList<int> kinds;
+    for (const ModbusOutcome& o : std::as_const(m_outcomes)) {
+        ids << o.id;
+        kinds << int(o.kind);
+    }
+    QCOMPARE(ids, (QList<quint64> {answered, onLine, queued, askedInLoop}));
+    QCOMPARE(kinds,
+        (QList<int> {ModbusOutcome::Done, ModbusOutcome::Dropped, ModbusOutcome::Dropped, ModbusOutcome::Dropped}));
+    QVERIFY(!m_link->outstanding(askedInLoop));
+    const QStringList requests = seen(m_sensor->journal());
+    QVERIFY2(!requests.isEmpty() && requests.first() == QStringLiteral("16@4:ok"), qPrintable(requests.join(' ')));
+    for (const QString& request : requests.mid(1))
+        QVERIFY2(request == QStringLiteral("3@13:silent"), qPrintable(requests.join(' ')));
+    QCOMPARE(masterAtReport, QModbusDevice::UnconnectedState);
+}
+
+// A connect asked for from a handler of an ended connection's outcome is refused: every
+// outcome of that connection comes first. Once they are out, a connect goes through, and
+// its first outcome is the only one after it.
+void TestLink::connectWhileTheEndIsReportedIsRefused()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    // Unanswered, so that nothing of it is left on the line for the next connection.
+    QVERIFY(m_sensor->command(QStringLiteral("silent 3 0 1")));
+    const quint64 connections = m_link->connectionCount();
+    const quint64 onLine = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 queued = m_link->write(QStringLiteral("1"), 4, {9});
+    QVERIFY(m_sensor->waitForRequests(1));
+    bool tried = false;
+    bool reconnected = true;
+    QString why;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (o.id != onLine || tried)
+            return;
+        tried = true;
+        reconnected = m_link->connectDevice(m_line);
+        why = m_link->connectErrorString();
+    });
+    m_link->disconnectDevice();
+    QVERIFY(tried);
+    QVERIFY(!reconnected);
+    QCOMPARE(why, QStringLiteral("предыдущее подключение ещё не завершено"));
+    QCOMPARE(m_link->connectionCount(), connections);
+    QVERIFY(!m_link->connected());
+    QCOMPARE(m_outcomes.size(), 2);
+    QCOMPARE(m_outcomes.at(0).id, onLine);
+    QCOMPARE(m_outcomes.at(1).id, queued);
+    QCOMPARE(m_outcomes.at(1).kind, ModbusOutcome::Dropped);
+
+    QVERIFY(m_link->connectDevice(m_line));
+    QCOMPARE(m_link->connectionCount(), connections + 1);
+    QTRY_VERIFY_WITH_TIMEOUT(m_link->connected(), 5000);
+    const quint64 next = m_link->read(QStringLiteral("1"), 13, 16);
+    QCOMPARE(outcomeOf(next).kind, ModbusOutcome::Done);
+    QCOMPARE(m_outcomes.size(), 3);
 }
 
 void TestLink::lineLossIsReportedOnce()
@@ -378,6 +504,35 @@ void TestLink::handlerWithEventLoopHoldsNothingUp()
     QCOMPARE(seen(m_sensor->journal()).mid(0, 3), (QStringList {"3@0:ok", "3@13:ok", "16@4:ok"}));
 }
 
+// An answer and a refusal behind it wait for the event loop together; the handler of the
+// answer runs an event loop of its own, and the refusal reaches the handlers from inside it.
+void TestLink::outcomesWaitingTogetherReachAHandlersLoop()
+{
+    QVERIFY2(open(), qPrintable(m_sensor->errorString()));
+    QVERIFY(m_sensor->command(QStringLiteral("delay 3 0 100 1")));
+    quint64 answered = 0;
+    bool held = false;
+    QList<ModbusOutcome> duringHold;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (o.id != answered || held)
+            return;
+        held = true;
+        const int before = m_outcomes.size();
+        QEventLoop box;
+        QTimer::singleShot(500, &box, &QEventLoop::quit);
+        box.exec();
+        duringHold = m_outcomes.mid(before);
+    });
+    answered = m_link->read(QStringLiteral("1"), 0, 13);
+    const quint64 refused = m_link->read(QStringLiteral("0"), 0, 13);
+    QTRY_VERIFY_WITH_TIMEOUT(held && !m_link->outstanding(refused), 5000);
+    QCOMPARE(m_outcomes.size(), 2);
+    QCOMPARE(m_outcomes.at(0).id, answered);
+    QCOMPARE(duringHold.size(), 1);
+    QCOMPARE(duringHold.first().id, refused);
+    QCOMPARE(duringHold.first().kind, ModbusOutcome::Refused);
+}
+
 void TestLink::refusalKeepsItsPlaceInOrder_data()
 {
     QTest::addColumn<QString>("slave");
@@ -424,6 +579,13 @@ void TestLink::stuckMasterIsGivenUp()
     QSerialPort* port = m_master->findChild<QSerialPort*>();
     QVERIFY(port);
     port->blockSignals(true);
+    // By the time it is reported, the stuck request and the one behind it are off the line
+    // and the master is down.
+    QModbusDevice::State masterAtReport = QModbusDevice::ConnectedState;
+    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
+        if (o.kind == ModbusOutcome::GivenUp)
+            masterAtReport = m_master->state();
+    });
     SteadyLoad load(busyMs);
     if (busyMs > 0)
         load.start();
@@ -443,6 +605,8 @@ void TestLink::stuckMasterIsGivenUp()
     QVERIFY2(took >= m_link->givenUpAfterMs(), qPrintable(QString::number(took)));
     // Generous for a loaded machine: twice the stated bound and a second more.
     QVERIFY2(took <= 2 * bound + 1000, qPrintable(QStringLiteral("%1 ms, bound %2 ms").arg(took).arg(bound)));
+    QCOMPARE(masterAtReport, QModbusDevice::UnconnectedState);
+    QCOMPARE(m_outcomes.first().id, stuck);
     QCOMPARE(outcomeOf(behind).kind, ModbusOutcome::Dropped);
     QVERIFY(lost.count() == 1 || lost.wait(5000));
     QVERIFY(!m_link->connected());
