@@ -1,5 +1,23 @@
 #include "cellvalue.h"
 
+namespace {
+const int scaledRegister = 2;
+const int scaledRegisterFactor = 10;
+}
+
+int CellValue::displayScale(int address)
+{
+    return address == scaledRegister ? scaledRegisterFactor : 1;
+}
+
+QString CellValue::shownText(int address, quint16 value, bool asSigned)
+{
+    const int scale = displayScale(address);
+    if (scale != 1)
+        return QString::number(qint64(value) * scale);
+    return asSigned ? QString::number(qint16(value)) : QString::number(value);
+}
+
 qint64 CellValue::lowest(int displayScale)
 {
     return qint64(-32768) * displayScale;

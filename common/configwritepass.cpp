@@ -11,8 +11,6 @@
 #include "requestnotices.h"
 
 namespace {
-// Register 2 is shown ten times its raw value.
-const int scaledRegisterRow = 3;
 const int accessCodeRow = 1;
 const int pauseMs = 200;
 
@@ -54,7 +52,7 @@ ConfigWritePass::Check ConfigWritePass::check(int row, quint16& value, quint16* 
 bool ConfigWritePass::take(int row, quint16& value) const
 {
     const QString text = table->item(row, 2)->text();
-    const int scale = row == scaledRegisterRow ? 10 : 1;
+    const int scale = CellValue::displayScale(row - 1);
     if (CellValue::toRegister(text, scale, value))
         return true;
     notices->showLogged(

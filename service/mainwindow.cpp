@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 
+#include "cellvalue.h"
 #include "configwritepass.h"
 #include "graphdrawer.h"
 #include "logfile.h"
@@ -242,10 +243,10 @@ void MainWindow::readRegisters(int address, quint16 count, bool statusRead)
     modbusLink->read(ui->lineEdiSlaveAddr->text(), address, count, statusRead);
 }
 
-void MainWindow::setCellValue(int row, quint16 value, bool shownTimesTen)
+void MainWindow::setCellValue(int address, quint16 value)
 {
-    if (QTableWidgetItem* cell = ui->tableCfg->item(row, 2))
-        cell->setText(shownTimesTen ? QString::number(uint(value) * 10) : QString::number(qint16(value)));
+    if (QTableWidgetItem* cell = ui->tableCfg->item(address - addressRegConfigStart + 1, 2))
+        cell->setText(CellValue::shownText(address, value, true));
 }
 
 void MainWindow::showReadResult(int startAddress, QList<quint16> values)
@@ -256,7 +257,7 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
         const int address = startAddress + i;
         const quint16 value = values.at(i);
         if (address >= 0 && address <= addressRegConfigEnd) {
-            setCellValue(address - addressRegConfigStart + 1, value, address == 2);
+            setCellValue(address, value);
             if (address == 1 && versionCheckPending) {
                 versionCheckPending = false;
                 firmwareVersion = qint16(value);

@@ -92,7 +92,7 @@ private:
     bool modbusConnected() const;
     // Ends the Modbus connection, and with it a write pass that waits in the event loop.
     void endModbusConnection();
-    void setCellValue(int row, quint16 value, bool shownTimesTen);
+    void setCellValue(int address, quint16 value);
     void updateConnectCaption();
     void buildSettingsMenu(const char* title, const QVector<MenuItem>& items, int marked,
         const std::function<void(int)>& select);
@@ -115,8 +115,10 @@ private:
     int stateRegCount = 0;
     int totalRegCount = 0;
     int firmwareVersion = 0;
-    // Until this connection's first configuration reply has chosen the register map (and
-    // rebuilt the tables), nothing is written.
+    // Until this connection's first configuration reply has been handled, nothing is
+    // written. That reply chooses the register map and rebuilds the tables, or, for a
+    // firmware version without a table, shows the warning box and keeps the table shown
+    // before; "Записать" is enabled once it is handled, the box closed.
     bool versionCheckPending = false;
     // At the line's pace a 32-bit count of received values runs out within a week.
     quint64 pollsSent = 0;

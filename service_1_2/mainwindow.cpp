@@ -10,6 +10,7 @@
 #include <QSerialPortInfo>
 #include <QStatusBar>
 
+#include "cellvalue.h"
 #include "configwritepass.h"
 #include "logfile.h"
 #include "modbustexts.h"
@@ -156,7 +157,8 @@ void MainWindow::on_pushButtonOpenPort_clicked()
     if (modbusConnected())
         sensorControls->disconnectDevice();
     else
-        sensorControls->connectDevice({ui->comboBoxPorts->currentText(), baudRate, 8, parity, stopBits, 500, 1});
+        sensorControls->connectDevice(
+            {ui->comboBoxPorts->currentText(), baudRate, 8, parity, stopBits, modbusTimeoutMs, modbusRetries});
 }
 
 // Under a closed window a write pass must not go on writing to the sensor.
@@ -234,14 +236,8 @@ void MainWindow::showReadResult(int startAddress, QList<quint16> values)
         const int address = startAddress + i;
         const quint16 value = values.at(i);
         if (address >= configFirst && address < configFirst + configCount) {
-            QString text;
-            if (address == 0)
-                text = QString::number(qint16(value));
-            else if (address == 2)
-                text = QString::number(uint(value) * 10);
-            else
-                text = QString::number(value);
-            setValueText(ui->tableCfg, address + 1, text);
+            // Only the access code is signed.
+            setValueText(ui->tableCfg, address + 1, CellValue::shownText(address, value, address == 0));
         } else if (address >= stateFirst && address <= stateLast) {
             const float pair = floatFromRegisterPair(high, value);
             if (address == 16)

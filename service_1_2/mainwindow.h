@@ -32,6 +32,10 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The master's own time-out and retries.
+    static constexpr int modbusTimeoutMs = 500;
+    static constexpr int modbusRetries = 1;
+
     void initiate();
 
 protected:

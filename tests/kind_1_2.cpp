@@ -8,7 +8,7 @@ const WindowKind& windowKind()
     static const WindowKind kind = [] {
         WindowKind k;
         k.name = isEdition12 ? QStringLiteral("Tarvex_Service_12") : QStringLiteral("Tarvex_Service_121");
-        k.retries = 1;
+        k.retries = MainWindow::modbusRetries;
         k.stateCount = 16;
         k.signedCells = false;
         k.checksMeasurementMode = !isEdition12;

@@ -239,9 +239,11 @@ void TestModbusLink::unknownVersionWarnsOnceAndKeepsMap()
     // poll ticks on; none of their replies may open another one.
     t.modals.reset();
     QStringList boxes;
+    bool writableUnderBox = false;
     const BoxHolder holder(300, [&](QWidget* modal) {
         auto* message = qobject_cast<QMessageBox*>(modal);
         boxes << modal->windowTitle() + QStringLiteral(" | ") + (message ? message->text() : QString());
+        writableUnderBox = writableUnderBox || t.writeButton->isEnabled();
         QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
         QMetaObject::invokeMethod(t.window.get(), "on_pushButtonCfgRead_clicked");
     });
@@ -253,6 +255,10 @@ void TestModbusLink::unknownVersionWarnsOnceAndKeepsMap()
     QTRY_COMPARE_WITH_TIMEOUT(t.cfgValue(13), QStringLiteral("5"), 5000);
     QVERIFY(!QApplication::activeModalWidget());
     QCOMPARE(boxes, QStringList {QStringLiteral("Внимание - не найдена таблица регистров | Переустановите Tarvex-Сервис.")});
+    // "Записать" waits for the reply's handling, box and all, and is enabled once it is
+    // handled, over the table kept from before.
+    QVERIFY(!writableUnderBox);
+    QVERIFY(t.writeButton->isEnabled());
     QCOMPARE(t.cfgValue(2), QStringLiteral("15"));
     for (const SensorLink::Request& r : t.configReads())
         QCOMPARE(r.action, QStringLiteral("ok"));
