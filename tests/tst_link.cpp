@@ -17,6 +17,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -66,6 +67,18 @@ private slots:
     void earlierConnectionsOutcomeAfterReconnect();
 
 private:
+    // The handler of the first report of request `id` runs an event loop of its own for
+    // `holdMs`, as a message box does, and calls `inside` from it.
+    struct HeldReport {
+        quint64 id = 0;
+        bool held = false;
+        bool released = false;
+        QModbusDevice::State masterAtReport = QModbusDevice::ConnectedState;
+        // What was reported while it was held.
+        QList<ModbusOutcome> during;
+    };
+    void holdReport(HeldReport& hold, int holdMs, const std::function<void()>& inside = {});
+
     bool open(const QStringList& simArgs = {});
     ModbusOutcome outcomeOf(quint64 id);
 
@@ -103,6 +116,24 @@ bool TestLink::open(const QStringList& simArgs)
     m_link = std::make_unique<ModbusLink>(m_master.get());
     connect(m_link.get(), &ModbusLink::finished, this, [this](const ModbusOutcome& o) { m_outcomes << o; });
     return m_link->connectDevice(m_line) && QTest::qWaitFor([this] { return m_link->connected(); }, 5000);
+}
+
+void TestLink::holdReport(HeldReport& hold, int holdMs, const std::function<void()>& inside)
+{
+    connect(m_link.get(), &ModbusLink::finished, this, [this, &hold, holdMs, inside](const ModbusOutcome& o) {
+        if (o.id != hold.id || hold.held)
+            return;
+        hold.held = true;
+        hold.masterAtReport = m_master->state();
+        const int before = m_outcomes.size();
+        QEventLoop box;
+        QTimer::singleShot(holdMs, &box, &QEventLoop::quit);
+        if (inside)
+            QTimer::singleShot(0, &box, inside);
+        box.exec();
+        hold.during = m_outcomes.mid(before);
+        hold.released = true;
+    });
 }
 
 ModbusOutcome TestLink::outcomeOf(quint64 id)
@@ -375,40 +406,30 @@ void TestLink::endOfConnectionIsFinal()
     QVERIFY2(open(), qPrintable(m_sensor->errorString()));
     m_sensor->clearJournal();
     QVERIFY(m_sensor->command(QStringLiteral("silent 3 13 1")));
-    quint64 answered = 0;
+    HeldReport answered;
     quint64 askedInLoop = 0;
-    bool held = false;
-    QModbusDevice::State masterAtReport = QModbusDevice::ConnectedState;
-    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
-        if (o.id != answered || held)
-            return;
-        held = true;
-        masterAtReport = m_master->state();
-        QEventLoop box;
-        QTimer::singleShot(900, &box, &QEventLoop::quit);
-        QTimer::singleShot(100, &box, [&] { askedInLoop = m_link->read(QStringLiteral("1"), 0, 13); });
-        box.exec();
-    });
+    holdReport(answered, 900, [&] { askedInLoop = m_link->read(QStringLiteral("1"), 0, 13); });
     const BeforeQueuedCall disconnect(m_link.get(), [&] { m_link->disconnectDevice(); });
-    answered = m_link->write(QStringLiteral("1"), 4, {9});
+    answered.id = m_link->write(QStringLiteral("1"), 4, {9});
     const quint64 onLine = m_link->read(QStringLiteral("1"), 13, 16, true);
     const quint64 queued = m_link->write(QStringLiteral("1"), 6, {5});
-    QTRY_VERIFY_WITH_TIMEOUT(disconnect.ran() && held && askedInLoop != 0 && m_outcomes.size() >= 4, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(disconnect.ran() && askedInLoop != 0 && m_outcomes.size() >= 4, 10000);
     QList<quint64> ids;
     QList<int> kinds;
     for (const ModbusOutcome& o : std::as_const(m_outcomes)) {
         ids << o.id;
         kinds << int(o.kind);
     }
-    QCOMPARE(ids, (QList<quint64> {answered, onLine, queued, askedInLoop}));
+    QCOMPARE(ids, (QList<quint64> {answered.id, onLine, queued, askedInLoop}));
     QCOMPARE(kinds,
         (QList<int> {ModbusOutcome::Done, ModbusOutcome::Dropped, ModbusOutcome::Dropped, ModbusOutcome::Dropped}));
     QVERIFY(!m_link->outstanding(askedInLoop));
+    QVERIFY(answered.released);
     const QStringList requests = seen(m_sensor->journal());
     QVERIFY2(!requests.isEmpty() && requests.first() == QStringLiteral("16@4:ok"), qPrintable(requests.join(' ')));
     for (const QString& request : requests.mid(1))
         QVERIFY2(request == QStringLiteral("3@13:silent"), qPrintable(requests.join(' ')));
-    QCOMPARE(masterAtReport, QModbusDevice::UnconnectedState);
+    QCOMPARE(answered.masterAtReport, QModbusDevice::UnconnectedState);
 }
 
 // A connect asked for from a handler of an ended connection's outcome is refused: every
@@ -478,28 +499,17 @@ void TestLink::handlerWithEventLoopHoldsNothingUp()
 {
     QVERIFY2(open(), qPrintable(m_sensor->errorString()));
     const int holdMs = 2 * m_link->givenUpAfterMs();
-    quint64 first = 0;
-    QList<ModbusOutcome> duringHold;
-    bool held = false;
-    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
-        if (o.id != first || held)
-            return;
-        held = true;
-        const int before = m_outcomes.size();
-        QEventLoop box;
-        QTimer::singleShot(holdMs, &box, &QEventLoop::quit);
-        box.exec();
-        duringHold = m_outcomes.mid(before);
-    });
-    first = m_link->read(QStringLiteral("1"), 0, 13);
+    HeldReport first;
+    holdReport(first, holdMs);
+    first.id = m_link->read(QStringLiteral("1"), 0, 13);
     const quint64 second = m_link->read(QStringLiteral("1"), 13, 16, true);
     const quint64 third = m_link->write(QStringLiteral("1"), 4, {9});
-    QTRY_VERIFY_WITH_TIMEOUT(held && !m_link->outstanding(third), 3 * holdMs);
-    QCOMPARE(duringHold.size(), 2);
-    QCOMPARE(duringHold.at(0).id, second);
-    QCOMPARE(duringHold.at(0).kind, ModbusOutcome::Done);
-    QCOMPARE(duringHold.at(1).id, third);
-    QCOMPARE(duringHold.at(1).kind, ModbusOutcome::Done);
+    QTRY_VERIFY_WITH_TIMEOUT(first.released && !m_link->outstanding(third), 3 * holdMs);
+    QCOMPARE(first.during.size(), 2);
+    QCOMPARE(first.during.at(0).id, second);
+    QCOMPARE(first.during.at(0).kind, ModbusOutcome::Done);
+    QCOMPARE(first.during.at(1).id, third);
+    QCOMPARE(first.during.at(1).kind, ModbusOutcome::Done);
     QVERIFY(m_link->connected());
     QCOMPARE(seen(m_sensor->journal()).mid(0, 3), (QStringList {"3@0:ok", "3@13:ok", "16@4:ok"}));
 }
@@ -510,27 +520,16 @@ void TestLink::outcomesWaitingTogetherReachAHandlersLoop()
 {
     QVERIFY2(open(), qPrintable(m_sensor->errorString()));
     QVERIFY(m_sensor->command(QStringLiteral("delay 3 0 100 1")));
-    quint64 answered = 0;
-    bool held = false;
-    QList<ModbusOutcome> duringHold;
-    connect(m_link.get(), &ModbusLink::finished, this, [&](const ModbusOutcome& o) {
-        if (o.id != answered || held)
-            return;
-        held = true;
-        const int before = m_outcomes.size();
-        QEventLoop box;
-        QTimer::singleShot(500, &box, &QEventLoop::quit);
-        box.exec();
-        duringHold = m_outcomes.mid(before);
-    });
-    answered = m_link->read(QStringLiteral("1"), 0, 13);
+    HeldReport answered;
+    holdReport(answered, 500);
+    answered.id = m_link->read(QStringLiteral("1"), 0, 13);
     const quint64 refused = m_link->read(QStringLiteral("0"), 0, 13);
-    QTRY_VERIFY_WITH_TIMEOUT(held && !m_link->outstanding(refused), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(answered.released && !m_link->outstanding(refused), 5000);
     QCOMPARE(m_outcomes.size(), 2);
-    QCOMPARE(m_outcomes.at(0).id, answered);
-    QCOMPARE(duringHold.size(), 1);
-    QCOMPARE(duringHold.first().id, refused);
-    QCOMPARE(duringHold.first().kind, ModbusOutcome::Refused);
+    QCOMPARE(m_outcomes.at(0).id, answered.id);
+    QCOMPARE(answered.during.size(), 1);
+    QCOMPARE(answered.during.first().id, refused);
+    QCOMPARE(answered.during.first().kind, ModbusOutcome::Refused);
 }
 
 void TestLink::refusalKeepsItsPlaceInOrder_data()
