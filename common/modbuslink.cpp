@@ -198,8 +198,7 @@ void ModbusLink::enqueue(const QString& slaveText, Request request)
     if (!slaveAddress(slaveText, request.server, problem))
         request.refusal = problem;
     if (!open) {
-        report(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
-                                         : refusalOf(request, request.refusal));
+        report(unsentOutcome(request));
         return;
     }
     queue.enqueue(request);
@@ -372,12 +371,8 @@ void ModbusLink::endConnection(const std::optional<ModbusOutcome>& onLineVerdict
     if (onLineReply)
         undelivered.enqueue(onLineVerdict ? *onLineVerdict : outcomeFor(onLine, ModbusOutcome::Dropped));
     detachOnLine();
-    while (!queue.isEmpty()) {
-        const Request request = queue.dequeue();
-        // A refusal was decided when its request was made; it waited only to keep its place.
-        undelivered.enqueue(request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
-                                                      : refusalOf(request, request.refusal));
-    }
+    while (!queue.isEmpty())
+        undelivered.enqueue(unsentOutcome(queue.dequeue()));
     if (connected())
         device->disconnectDevice();
     drainUndelivered();
@@ -471,6 +466,14 @@ ModbusOutcome ModbusLink::outcomeFor(const Request& request, ModbusOutcome::Kind
     outcome.requestedStart = request.start;
     outcome.requestedCount = request.count;
     return outcome;
+}
+
+// A request that never goes out is dropped, but a refusal was decided when it was made and
+// waited only to keep its place.
+ModbusOutcome ModbusLink::unsentOutcome(const Request& request) const
+{
+    return request.refusal.isEmpty() ? outcomeFor(request, ModbusOutcome::Dropped)
+                                     : refusalOf(request, request.refusal);
 }
 
 ModbusOutcome ModbusLink::refusalOf(const Request& request, const QString& reason) const

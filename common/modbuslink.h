@@ -111,8 +111,9 @@ public:
     // Queues a function-3 read of holding registers. `finished` reports the outcome, in
     // the order of the requests: a refused request is reported when its turn comes, at
     // once when nothing is ahead of it. Nothing goes out while no connection is open: a
-    // request made then is dropped in its turn. A status read is refused silently (returns 0)
-    // while another status read is outstanding; otherwise returns the request's id.
+    // request made then is dropped in its turn. A status read is refused silently
+    // (returns 0) while another status read is outstanding; otherwise returns the
+    // request's id.
     quint64 read(const QString& slaveText, int start, int count, bool statusRead = false);
     bool statusReadOutstanding() const;
 
@@ -174,6 +175,7 @@ private:
     void drainUndelivered();
     ModbusOutcome outcomeFor(const Request& request, ModbusOutcome::Kind kind) const;
     ModbusOutcome refusalOf(const Request& request, const QString& reason) const;
+    ModbusOutcome unsentOutcome(const Request& request) const;
 
     QPointer<QModbusClient> device;
     QQueue<Request> queue;
