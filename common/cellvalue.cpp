@@ -34,7 +34,7 @@ bool CellValue::toRegister(const QString& text, int displayScale, quint16& value
         return false;
     bool ok = false;
     const qint64 shown = text.toLongLong(&ok, 10);
-    if (!ok || shown < lowest(displayScale) || shown > highest(displayScale))
+    if (!ok || shown % displayScale != 0 || shown < lowest(displayScale) || shown > highest(displayScale))
         return false;
     value = quint16(shown / displayScale);
     return true;

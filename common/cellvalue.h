@@ -4,8 +4,9 @@
 #include <QtGlobal>
 
 // The value cells of the configuration table. A cell shows a register's value times its
-// display scale; the write pass takes back only a whole decimal number whose raw value
-// fits a register as signed or unsigned 16 bits.
+// display scale; the write pass takes back only a whole decimal number that is a multiple
+// of that scale and whose raw value fits a register as signed or unsigned 16 bits, so that
+// what goes out is exactly the number the cell shows.
 namespace CellValue {
 // Register 2 is shown ten times its raw value; every other register as it is.
 int displayScale(int address);
@@ -16,8 +17,8 @@ QString shownText(int address, quint16 value, bool asSigned);
 // The lowest and highest number a cell of that scale may show: -32768 and 65535 times it.
 qint64 lowest(int displayScale);
 qint64 highest(int displayScale);
-// The raw register value of `text`, the shown number divided by the scale, truncated
-// toward zero. False, leaving `value` alone, for text that is no whole number or lies
+// The raw register value of `text`, the shown number divided by the scale. False, leaving
+// `value` alone, for text that is no whole number, is no multiple of the scale or lies
 // outside the range above.
 bool toRegister(const QString& text, int displayScale, quint16& value);
 }

@@ -52,11 +52,9 @@ ConfigWritePass::Check ConfigWritePass::check(int row, quint16& value, quint16* 
 bool ConfigWritePass::take(int row, quint16& value) const
 {
     const QString text = table->item(row, 2)->text();
-    const int scale = CellValue::displayScale(row - 1);
-    if (CellValue::toRegister(text, scale, value))
+    if (CellValue::toRegister(text, CellValue::displayScale(row - 1), value))
         return true;
-    notices->showLogged(
-        ModbusTexts::writeValueRejected(text, row - 1, CellValue::lowest(scale), CellValue::highest(scale)), 3000);
+    notices->showLogged(ModbusTexts::writeValueRejected(text, row - 1), 3000);
     return false;
 }
 

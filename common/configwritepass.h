@@ -15,8 +15,9 @@ class RequestNotices;
 // written, and after each write of a row's own register, whether it went through or not,
 // the pass sleeps 200 ms. A row's value is the one its cell shows when it is sent: it is
 // checked before register 0 goes out and checked again when it is taken, so that a value
-// that is no whole number or does not fit a register is never sent, nor a measurement mode
-// out of range where the mode is checked (which ends the pass). The "Выбор" cell turns green
+// that is no whole number, does not fit a register or is no multiple of the cell's display
+// scale is never sent, nor a measurement mode out of range where the mode is checked (which
+// ends the pass). The "Выбор" cell turns green
 // when the sensor took the row's value, blue when register 0 failed and the row was skipped,
 // red when the row's own write failed or its value could not be written. The table's cells
 // are looked up anew after every wait and pause, as the table may change meanwhile. The end

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "cellvalue.h"
 #include "modbuslink.h"
 
 namespace {
@@ -102,8 +103,14 @@ QString ModbusTexts::pollCounter(quint64 pollsSent, quint64 statusValuesReceived
     return tr("Счетчик: %1/%2").arg(pollsSent).arg(statusValuesReceived);
 }
 
-QString ModbusTexts::writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest)
+QString ModbusTexts::writeValueRejected(const QString& text, int address)
 {
-    return tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
-        .arg(text, QString::number(address), QString::number(lowest), QString::number(highest));
+    const int scale = CellValue::displayScale(address);
+    const QString lowest = QString::number(CellValue::lowest(scale));
+    const QString highest = QString::number(CellValue::highest(scale));
+    if (scale == 1)
+        return tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число от %3 до %4)")
+            .arg(text, QString::number(address), lowest, highest);
+    return tr("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число, кратное %3, от %4 до %5)")
+        .arg(text, QString::number(address), QString::number(scale), lowest, highest);
 }

@@ -30,6 +30,7 @@ Notice notice(const ModbusOutcome& outcome);
 
 // The poll counter's label: polls sent and state values received.
 QString pollCounter(quint64 pollsSent, quint64 statusValuesReceived);
-// A value cell whose text is no whole number from `lowest` to `highest`: nothing is written.
-QString writeValueRejected(const QString& text, int address, qint64 lowest, qint64 highest);
+// The value cell of register `address` shows what cannot go out: it names what the cell
+// takes, a whole number in its range and, where the cell is scaled, a multiple of the scale.
+QString writeValueRejected(const QString& text, int address);
 }

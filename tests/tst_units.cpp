@@ -182,10 +182,15 @@ void TestUnits::cellToRegister_data()
     QTest::newRow("beyond 64 bits") << "99999999999999999999" << 1 << false << 0;
     QTest::newRow("hexadecimal") << "0x10" << 1 << false << 0;
 
-    QTest::newRow("scaled, divided") << "125" << 10 << true << 12;
-    QTest::newRow("scaled, truncated") << "79" << 10 << true << 7;
-    QTest::newRow("scaled, negative truncated toward zero") << "-15" << 10 << true << 65535;
-    QTest::newRow("scaled, small negative") << "-5" << 10 << true << 0;
+    QTest::newRow("scaled, divided") << "80" << 10 << true << 8;
+    QTest::newRow("scaled, zero") << "0" << 10 << true << 0;
+    QTest::newRow("scaled, negative multiple") << "-10" << 10 << true << 65535;
+    // A number the register cannot hold exactly is refused, never cut to a neighbour.
+    QTest::newRow("scaled, no multiple") << "79" << 10 << false << 0;
+    QTest::newRow("scaled, no multiple above a multiple") << "125" << 10 << false << 0;
+    QTest::newRow("scaled, negative no multiple") << "-15" << 10 << false << 0;
+    QTest::newRow("scaled, small negative") << "-5" << 10 << false << 0;
+    QTest::newRow("scaled, below the top") << "655349" << 10 << false << 0;
     QTest::newRow("scaled, within the shown range") << "100000" << 10 << true << 10000;
     QTest::newRow("scaled, top") << "655350" << 10 << true << 65535;
     QTest::newRow("scaled, bottom") << "-327680" << 10 << true << 32768;
@@ -205,10 +210,12 @@ void TestUnits::cellToRegister()
     quint16 got = untouched;
     QCOMPARE(CellValue::toRegister(text, scale, got), accepted);
     QCOMPARE(int(got), accepted ? value : int(untouched));
-    // Whatever is accepted lies in the range the cell names.
+    // Whatever is accepted lies in the range the cell names and is exactly what the cell
+    // shows once the register holds it.
     if (accepted) {
         const qint64 shown = text.toLongLong();
         QVERIFY(shown >= CellValue::lowest(scale) && shown <= CellValue::highest(scale));
+        QVERIFY(qint64(qint16(got)) * scale == shown || qint64(got) * scale == shown);
     }
 }
 

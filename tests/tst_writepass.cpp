@@ -171,7 +171,7 @@ void TestWritePass::writesTickedRowsInOrder_data()
         << QList<int> {4, 7} << QStringList {} << QStringList {"0:0:ok", "3:100:ok", "0:0:ok", "6:10:ok"}
         << QStringList {"4=100", "7=10"};
     QTest::newRow("edited values")
-        << QList<int> {3, 6, 13} << QStringList {"1=1234", "3=125", "6=65535", "13=-32768"}
+        << QList<int> {3, 6, 13} << QStringList {"1=1234", "3=120", "6=65535", "13=-32768"}
         << QStringList {"0:1234:ok", "2:12:ok", "0:1234:ok", "5:65535:ok", "0:1234:ok", "12:32768:ok"}
         << QStringList {"1=1234", "3=120", kind.cell("6=-1", "6=65535"), kind.cell("13=-32768", "13=32768")};
     QTest::newRow("edited values, -1 written as 65535")
@@ -180,10 +180,10 @@ void TestWritePass::writesTickedRowsInOrder_data()
         << QStringList {"7=300", kind.cell("13=-1", "13=65535")};
     // Register 1 is written as it stands.
     QTest::newRow("row 3 divided, row 2 as shown")
-        << QList<int> {2, 3} << QStringList {"3=79"} << QStringList {"0:0:ok", "1:14:ok", "0:0:ok", "2:7:ok"}
-        << QStringList {"2=14", "3=70"};
-    QTest::newRow("one row, scale truncated")
-        << QList<int> {9} << QStringList {"3=79", "9=0"} << QStringList {"0:0:ok", "8:0:ok"}
+        << QList<int> {2, 3} << QStringList {"3=80"} << QStringList {"0:0:ok", "1:14:ok", "0:0:ok", "2:8:ok"}
+        << QStringList {"2=14", "3=80"};
+    QTest::newRow("one row, an edited row beside it unticked")
+        << QList<int> {9} << QStringList {"3=80", "9=0"} << QStringList {"0:0:ok", "8:0:ok"}
         << QStringList {"3=70", "9=0"};
     QTest::newRow("scaled row at the top of its range")
         << QList<int> {3} << QStringList {"3=655350"} << QStringList {"0:0:ok", "2:65535:ok"}
@@ -393,6 +393,12 @@ void TestWritePass::invalidValueIsNotWritten_data()
     QTest::newRow("scaled row beyond its scale") << 3 << "655360" << onlyRow6;
     QTest::newRow("scaled row just above its range") << 3 << "655351" << onlyRow6;
     QTest::newRow("scaled row just below its range") << 3 << "-327681" << onlyRow6;
+    // Register 2 holds a tenth of what its cell shows: a number it cannot hold exactly is
+    // refused, not cut to a neighbour that the row would then show as written.
+    QTest::newRow("scaled row no multiple of ten") << 3 << "79" << onlyRow6;
+    QTest::newRow("scaled row above a multiple of ten") << 3 << "125" << onlyRow6;
+    QTest::newRow("scaled row negative, no multiple of ten") << 3 << "-15" << onlyRow6;
+    QTest::newRow("scaled row small negative") << 3 << "-5" << onlyRow6;
     QTest::newRow("access code letters") << 1 << "abc" << QStringList {};
     QTest::newRow("access code above 65535") << 1 << "70000" << QStringList {};
     QTest::newRow("access code below -32768") << 1 << "-40000" << QStringList {};
@@ -413,10 +419,11 @@ void TestWritePass::invalidValueIsNotWritten()
     t->clickWrite();
 
     QCOMPARE(t->writesSeen(), writes);
-    // The range named is that of the numbers the row shows: register 2 is shown times ten.
-    const QString range = row == 3 ? QStringLiteral("от -327680 до 655350") : QStringLiteral("от -32768 до 65535");
-    const QString expected = QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно целое число %3)")
-                                 .arg(text, QString::number(row - 1), range);
+    // What the row takes is said in the numbers it shows: register 2 is shown times ten.
+    const QString takes = row == 3 ? QStringLiteral("целое число, кратное 10, от -327680 до 655350")
+                                   : QStringLiteral("целое число от -32768 до 65535");
+    const QString expected = QStringLiteral("Ошибка записи: недопустимое значение \"%1\" регистра %2 (нужно %3)")
+                                 .arg(text, QString::number(row - 1), takes);
     // A bad access code spoils every ticked row (the status bar shows a repeated text once).
     const int failedRows = row == 1 ? 2 : 1;
     QCOMPARE(messages.durationsOf(expected), QList<int> {3000});
@@ -458,6 +465,10 @@ void TestWritePass::valueTakenWhenSent_data()
                                            << QStringList {"red", "green"}
                                            << "Ошибка записи: недопустимое значение \"70000\" регистра 4 (нужно целое число от -32768 до 65535)"
                                            << true << "3";
+    QTest::newRow("scaled row edited to no multiple of ten")
+        << 3 << "80" << "85" << accessCode + QStringList {"0:0:ok", "11:20:ok"} << QStringList {"red", "green"}
+        << "Ошибка записи: недопустимое значение \"85\" регистра 2 (нужно целое число, кратное 10, от -327680 до 655350)"
+        << true << "70";
     if (windowKind().checksMeasurementMode) {
         // The mode is checked again as it is taken; out of range, it ends the pass there.
         QTest::newRow("measurement mode edited out of range") << 10 << "2" << "5" << accessCode << QStringList {"red", "transparent"}
