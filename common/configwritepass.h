@@ -17,13 +17,12 @@ class RequestNotices;
 // checked before register 0 goes out and checked again when it is taken, so that a value
 // that is no whole number, does not fit a register or is no multiple of the cell's display
 // scale is never sent, nor a measurement mode out of range where the mode is checked (which
-// ends the pass). The "Выбор" cell turns green
-// when the sensor took the row's value, blue when register 0 failed and the row was skipped,
-// red when the row's own write failed or its value could not be written. The table's cells
-// are looked up anew after every wait and pause, as the table may change meanwhile. The end
-// of the connection the pass began on, by the user's disconnect or a lost line, ends the pass
-// at once: nothing more is written or read back, and a row whose write it cut short keeps
-// no colour.
+// ends the pass). The "Выбор" cell turns green when the sensor took the row's value, blue
+// when register 0 failed and the row was skipped, red when the row's own write failed or
+// its value could not be written. The table's cells are looked up anew after every wait and
+// pause, as the table may change meanwhile. The end of the connection the pass began on, by
+// the user's disconnect or a lost line, ends the pass at once: nothing more is written or
+// read back, and a row whose write it cut short keeps no colour.
 struct ConfigWritePass {
     enum class End {
         AllWritten,  // every ticked row was written (or none was ticked)
